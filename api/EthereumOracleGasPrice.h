@@ -1,0 +1,31 @@
+#pragma once
+
+#include "api/ApiFailure.h"
+
+#include <QJsonObject>
+#include <QJsonValue>
+#include <QString>
+
+#include <cstdint>
+#include <optional>
+#include <variant>
+
+// The gas-price reply document: three tiers and an optional fourth value, prices in wei as text.
+struct EthereumOracleGasPrice {
+    struct EthereumOracleGasPriceValue {
+        QString price;
+        std::optional<std::int64_t> time;
+
+        static std::variant<EthereumOracleGasPriceValue, DecodeError> decode(const QJsonValue &value,
+                                                                             const QString &path);
+        QJsonObject encode() const;
+    };
+
+    EthereumOracleGasPriceValue low;
+    EthereumOracleGasPriceValue standard;
+    EthereumOracleGasPriceValue fast;
+    std::optional<EthereumOracleGasPriceValue> base;
+
+    static std::variant<EthereumOracleGasPrice, DecodeError> decode(const QJsonValue &value, const QString &path);
+    QJsonObject encode() const;
+};

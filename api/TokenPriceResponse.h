@@ -1,0 +1,46 @@
+#pragma once
+
+#include "api/ApiFailure.h"
+
+#include <QJsonObject>
+#include <QJsonValue>
+#include <QList>
+#include <QString>
+
+#include <optional>
+#include <variant>
+
+// The token-price reply document. Only prices[0].tokens[0].price is ever read; every field is still
+// decoded strictly, so a field of the wrong kind anywhere fails the whole reply.
+struct TokenPriceResponse {
+    struct PriceResponse {
+        struct ChainResponse {
+            QString chainType;              // "chain_type"
+            std::optional<QString> chainId; // "chain_id"
+
+            static std::variant<ChainResponse, DecodeError> decode(const QJsonValue &value, const QString &path);
+            QJsonObject encode() const;
+        };
+        struct TokenResponse {
+            QString symbol;
+            std::optional<QString> address;
+            std::optional<QString> price;      // "last_price"
+            std::optional<QString> priceRatio; // "percent_change"
+            std::optional<QString> exchange;
+
+            static std::variant<TokenResponse, DecodeError> decode(const QJsonValue &value, const QString &path);
+            QJsonObject encode() const;
+        };
+
+        ChainResponse chain;
+        QList<TokenResponse> tokens;
+
+        static std::variant<PriceResponse, DecodeError> decode(const QJsonValue &value, const QString &path);
+        QJsonObject encode() const;
+    };
+
+    QList<PriceResponse> prices;
+
+    static std::variant<TokenPriceResponse, DecodeError> decode(const QJsonValue &value, const QString &path);
+    QJsonObject encode() const;
+};

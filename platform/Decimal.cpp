@@ -1,0 +1,102 @@
+#include "platform/Decimal.h"
+
+#include <utility>
+
+Decimal::Decimal(bool negative, mpz_class significand, std::int64_t exponent)
+    : m_negative(negative)
+    , m_significand(std::move(significand))
+    , m_exponent(exponent)
+{
+    if (m_significand < 0) {
+        m_significand = -m_significand;
+        m_negative = !m_negative;
+    }
+    normalize();
+}
+
+std::optional<Decimal> Decimal::parse(std::string_view text)
+{
+    bool negative = false;
+    if (!text.empty() && (text.front() == '-' || text.front() == '+')) {
+        negative = text.front() == '-';
+        text.remove_prefix(1);
+    }
+    std::string digits;
+    digits.reserve(text.size());
+    std::int64_t fractionDigits = 0;
+    bool seenPoint = false;
+    for (char c : text) {
+        if (c >= '0' && c <= '9') {
+            digits.push_back(c);
+            if (seenPoint)
+                ++fractionDigits;
+        } else if (c == '.' && !seenPoint) {
+            seenPoint = true;
+        } else {
+            return std::nullopt;
+        }
+    }
+    if (digits.empty())
+        return std::nullopt;
+    // Only ASCII digits reach mpz_set_str, so its tolerance of blanks never matters.
+    mpz_class significand;
+    if (significand.set_str(digits, 10) != 0)
+        return std::nullopt;
+    return Decimal(negative, std::move(significand), -fractionDigits);
+}
+
+void Decimal::normalize()
+{
+    if (m_significand == 0) {
+        m_negative = false;
+        m_exponent = 0;
+        return;
+    }
+    // Trailing zeros move into the exponent, so equal values have one representation.
+    if (mpz_divisible_ui_p(m_significand.get_mpz_t(), 10)) {
+        std::int64_t zeros = 0;
+        while (mpz_divisible_ui_p(m_significand.get_mpz_t(), 10)) {
+            mpz_divexact_ui(m_significand.get_mpz_t(), m_significand.get_mpz_t(), 10);
+            ++zeros;
+        }
+        m_exponent += zeros;
+    }
+}
+
+std::string Decimal::toString() const
+{
+    std::string digits = m_significand.get_str(10);
+    std::string out;
+    if (m_negative)
+        out.push_back('-');
+    if (m_exponent >= 0) {
+        out += digits;
+        if (m_significand != 0)
+            out.append(static_cast<std::size_t>(m_exponent), '0');
+        return out;
+    }
+    const auto fraction = static_cast<std::size_t>(-m_exponent);
+    if (digits.size() > fraction) {
+        out.append(digits, 0, digits.size() - fraction);
+        out.push_back('.');
+        out.append(digits, digits.size() - fraction, std::string::npos);
+    } else {
+        out += "0.";
+        out.append(fraction - digits.size(), '0');
+        out += digits;
+    }
+    return out;
+}
+
+Decimal Decimal::operator*(const Decimal &other) const
+{
+    return Decimal(m_negative != other.m_negative, m_significand * other.m_significand,
+                   m_exponent + other.m_exponent);
+}
+
+Decimal Decimal::shifted(std::int64_t places) const { return Decimal(m_negative, m_significand, m_exponent + places); }
+
+bool Decimal::operator==(const Decimal &other) const
+{
+    return m_negative == other.m_negative && m_significand == other.m_significand && m_exponent == other.m_exponent;
+}

@@ -1,0 +1,11 @@
+#pragma once
+
+#include "platform/Decimal.h"
+
+#include <QString>
+
+// At most `scale` fraction digits, cut and never rounded; trailing zeros dropped when `trimZeros`.
+QString formatDecimal(const Decimal &value, int scale, bool trimZeros);
+
+// `length` characters starting `from` characters into `text`.
+QString substring(const QString &text, qsizetype from, qsizetype length);
