@@ -19,6 +19,7 @@ struct EthereumOracleGasPrice {
         static std::variant<EthereumOracleGasPriceValue, DecodeError> decode(const QJsonValue &value,
                                                                              const QString &path);
         QJsonObject encode() const;
+        bool operator==(const EthereumOracleGasPriceValue &) const = default;
     };
 
     EthereumOracleGasPriceValue low;
@@ -28,4 +29,5 @@ struct EthereumOracleGasPrice {
 
     static std::variant<EthereumOracleGasPrice, DecodeError> decode(const QJsonValue &value, const QString &path);
     QJsonObject encode() const;
+    bool operator==(const EthereumOracleGasPrice &) const = default;
 };

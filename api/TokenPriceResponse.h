@@ -20,6 +20,7 @@ struct TokenPriceResponse {
 
             static std::variant<ChainResponse, DecodeError> decode(const QJsonValue &value, const QString &path);
             QJsonObject encode() const;
+            bool operator==(const ChainResponse &) const = default;
         };
         struct TokenResponse {
             QString symbol;
@@ -30,6 +31,7 @@ struct TokenPriceResponse {
 
             static std::variant<TokenResponse, DecodeError> decode(const QJsonValue &value, const QString &path);
             QJsonObject encode() const;
+            bool operator==(const TokenResponse &) const = default;
         };
 
         ChainResponse chain;
@@ -37,10 +39,12 @@ struct TokenPriceResponse {
 
         static std::variant<PriceResponse, DecodeError> decode(const QJsonValue &value, const QString &path);
         QJsonObject encode() const;
+        bool operator==(const PriceResponse &) const = default;
     };
 
     QList<PriceResponse> prices;
 
     static std::variant<TokenPriceResponse, DecodeError> decode(const QJsonValue &value, const QString &path);
     QJsonObject encode() const;
+    bool operator==(const TokenPriceResponse &) const = default;
 };

@@ -20,4 +20,5 @@ struct ZelkResult {
 
     static std::variant<ZelkResult, DecodeError> decode(const QJsonValue &value);
     QJsonObject encode() const;
+    bool operator==(const ZelkResult &) const = default;
 };
