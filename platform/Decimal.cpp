@@ -52,15 +52,10 @@ void Decimal::normalize()
         m_exponent = 0;
         return;
     }
-    // Trailing zeros move into the exponent, so equal values have one representation.
-    if (mpz_divisible_ui_p(m_significand.get_mpz_t(), 10)) {
-        std::int64_t zeros = 0;
-        while (mpz_divisible_ui_p(m_significand.get_mpz_t(), 10)) {
-            mpz_divexact_ui(m_significand.get_mpz_t(), m_significand.get_mpz_t(), 10);
-            ++zeros;
-        }
-        m_exponent += zeros;
-    }
+    // Trailing zeros move into the exponent, so equal values have one representation. One mpz_remove,
+    // not a division per zero: a reply may carry a million of them.
+    m_exponent += static_cast<std::int64_t>(mpz_remove(m_significand.get_mpz_t(), m_significand.get_mpz_t(),
+                                                       mpz_class(10).get_mpz_t()));
 }
 
 std::string Decimal::toString() const

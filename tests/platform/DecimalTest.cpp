@@ -60,3 +60,14 @@ TEST(Decimal, MultipliesAndShiftsExactly)
         EXPECT_EQ(p.toString(), c.product);
     }
 }
+
+TEST(Decimal, LongRunsOfZerosStayCheap)
+{
+    // A hostile reply may hold a million zeros; normalising them must not take quadratic time.
+    const std::string text = "1" + std::string(1'000'000, '0');
+    const auto d = Decimal::parse(text);
+    ASSERT_TRUE(d);
+    EXPECT_EQ(d->exponent(), 1'000'000);
+    EXPECT_EQ(d->significand(), 1);
+    EXPECT_EQ(d->toString(), text);
+}
