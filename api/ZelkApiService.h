@@ -13,6 +13,7 @@
 #include <QString>
 
 #include <functional>
+#include <variant>
 
 using HTTPHeaders = QList<QPair<QByteArray, QByteArray>>;
 
@@ -34,6 +35,15 @@ struct ZelkApiService {
                      std::function<void(ApiOutcome<TokenPriceResponse>)> completion) const;
     // Completion runs on the main thread at most once: a transport failure only prints a debug line.
     void getRequest(const QString &path, std::function<void(ApiOutcome<EthereumOracleGasPrice>)> completion) const;
+
+    // What the HTTP client hands a reply handler: the whole body, or why there is none.
+    using DataResponse = std::variant<QByteArray, TransportError>;
+    using TokenPriceCompletion = std::function<void(ApiOutcome<TokenPriceResponse>)>;
+    using GasPriceCompletion = std::function<void(ApiOutcome<EthereumOracleGasPrice>)>;
+
+    static void handleTokenPriceResponse(const DataResponse &reply, const TokenPriceCompletion &completion);
+    // A transport failure only prints its description to standard output.
+    static void handleGasPriceResponse(const DataResponse &reply, const GasPriceCompletion &completion);
 };
 
 // The one service value the program uses, made on first use.

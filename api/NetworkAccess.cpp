@@ -1,0 +1,64 @@
+#include "api/NetworkAccess.h"
+
+#include "platform/BuildConfig.h"
+
+#include <QCoreApplication>
+#include <QNetworkAccessManager>
+#include <QPointer>
+#include <QSslSocket>
+#include <QThread>
+
+namespace {
+
+std::chrono::milliseconds &timeoutSetting() {
+    static std::chrono::milliseconds timeout = NetworkAccess::transferTimeout;
+    return timeout;
+}
+
+QSslConfiguration withAddedCas(QSslConfiguration configuration, const QList<QSslCertificate> &certificates) {
+    // Adding a CA turns off the lazy loading of the system's CAs, so they are added explicitly first.
+    if (configuration.caCertificates().isEmpty())
+        configuration.addCaCertificates(QSslConfiguration::systemCaCertificates());
+    configuration.addCaCertificates(certificates);
+    return configuration;
+}
+
+QSslConfiguration &configurationSetting() {
+    static QSslConfiguration configuration = [] {
+        QSslConfiguration initial = QSslConfiguration::defaultConfiguration();
+        initial.setPeerVerifyMode(QSslSocket::VerifyPeer);
+        if (const QString extraCaFile = QStringLiteral(GWEIBAR_EXTRA_CA_FILE); !extraCaFile.isEmpty())
+            initial = withAddedCas(initial, QSslCertificate::fromPath(extraCaFile, QSsl::Pem));
+        return initial;
+    }();
+    return configuration;
+}
+
+} // namespace
+
+QNetworkAccessManager &NetworkAccess::manager() {
+    static QPointer<QNetworkAccessManager> shared;
+    Q_ASSERT(QCoreApplication::instance() != nullptr);
+    Q_ASSERT(QThread::currentThread() == QCoreApplication::instance()->thread());
+    if (shared.isNull()) {
+        shared = new QNetworkAccessManager(QCoreApplication::instance());
+        shared->setTransferTimeout(static_cast<int>(timeoutSetting().count()));
+        // Cached TLS connections must close while the application object exists, not in Qt's thread exit.
+        QObject::connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, shared,
+                         &QNetworkAccessManager::clearConnectionCache);
+    }
+    return *shared;
+}
+
+QSslConfiguration NetworkAccess::tlsConfiguration() {
+    return configurationSetting();
+}
+
+void NetworkAccess::addTrustedCaForTesting(const QList<QSslCertificate> &certificates) {
+    configurationSetting() = withAddedCas(configurationSetting(), certificates);
+}
+
+void NetworkAccess::setTransferTimeoutForTesting(std::chrono::milliseconds timeout) {
+    timeoutSetting() = timeout;
+    manager().setTransferTimeout(static_cast<int>(timeout.count()));
+}
