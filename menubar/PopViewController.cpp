@@ -1,0 +1,187 @@
+#include "menubar/PopViewController.h"
+
+#include "menubar/SettingPopViewController.h"
+#include "platform/BundleInfo.h"
+#include "platform/Decimal.h"
+#include "platform/Popover.h"
+#include "platform/Workspace.h"
+#include "store/DecimalFormat.h"
+#include "store/GasStoreService.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QUrl>
+
+#include <cmath>
+#include <cstdio>
+#include <limits>
+#include <optional>
+#include <utility>
+
+namespace {
+const QString missing = QStringLiteral("--");
+const QString webPage = QStringLiteral("https://www.example.com");
+
+std::optional<GasStoreService::chainMessage> selectedChain() {
+    return GasStoreService::chain(GasStoreService::selectedChainId());
+}
+
+void setTitle(const QPointer<QLabel> &field, const QString &text) {
+    if (field)
+        field->setText(text);
+}
+} // namespace
+
+PopViewController::PopViewController(PopoverFactory makePopover, QObject *parent)
+    : ViewController(QStringLiteral("PopViewController"), parent)
+    , m_makePopover(std::move(makePopover)) {}
+
+PopViewController::~PopViewController() = default;
+
+void PopViewController::viewDidLoad() {
+    m_lastTime = outlet<QLabel>("lastTime");
+    m_low = outlet<QLabel>("low");
+    m_standard = outlet<QLabel>("standard");
+    m_fast = outlet<QLabel>("fast");
+    m_lowPrice = outlet<QLabel>("lowPrice");
+    m_standardPrice = outlet<QLabel>("standardPrice");
+    m_fastPrice = outlet<QLabel>("fastPrice");
+    m_settingButton = outlet<QAbstractButton>("settingButton");
+    m_networkName = outlet<QLabel>("networkName");
+    m_version = outlet<QLabel>("version");
+    connectActions();
+
+    const QVariantMap info = BundleInfo::infoDictionary();
+    setTitle(m_version, QStringLiteral("V ") +
+                            info.value(QStringLiteral("CFBundleShortVersionString")).toString() +
+                            QStringLiteral(" (") + info.value(QStringLiteral("CFBundleVersion")).toString() +
+                            QStringLiteral(")"));
+    setupSettingPopover();
+    showNetworkName();
+
+    GasStoreService::GasPrices prices{missing, missing, missing};
+    QString tokenPrice = missing;
+    if (const auto row = selectedChain()) {
+        prices = GasStoreService::storedGasPrice(row->chainId);
+        tokenPrice = GasStoreService::storedTokenPrice(row->chainId);
+    }
+    updateGasPrices(prices.low, prices.standard, prices.fast);
+    updateFiatCosts(prices.low, prices.standard, prices.fast, tokenPrice);
+}
+
+void PopViewController::connectActions() {
+    const struct {
+        const char *objectName;
+        void (PopViewController::*action)();
+    } actions[] = {
+        {"webPageButton", &PopViewController::openUrl},
+        {"settingButton", &PopViewController::popSetting},
+        {"closeSettingButton", &PopViewController::hidden},
+        {"quitButton", &PopViewController::quit},
+    };
+    for (const auto &a : actions) {
+        if (const QPointer<QAbstractButton> button = outlet<QAbstractButton>(a.objectName))
+            connect(button, &QAbstractButton::clicked, this, a.action);
+    }
+}
+
+void PopViewController::showNetworkName() {
+    const auto row = selectedChain();
+    setTitle(m_networkName, row ? row->chainName : missing);
+}
+
+void PopViewController::updateGasPrices(const QString &low, const QString &standard, const QString &fast) {
+    setTitle(m_low, low);
+    setTitle(m_standard, standard);
+    setTitle(m_fast, fast);
+    if (!m_lastTime)
+        return;
+    const auto row = selectedChain();
+    m_lastTime->setText(lastTimeText(row ? GasStoreService::storedSysTime(row->chainId) : missing));
+}
+
+void PopViewController::updateFiatCosts(const QString &low, const QString &standard, const QString &fast,
+                                        const QString &tokenPrice) {
+    // An empty token price leaves the costs as they were; the gas prices alone say nothing about dollars.
+    if (tokenPrice.isEmpty())
+        return;
+    setTitle(m_lowPrice, fiatCost(low, tokenPrice));
+    setTitle(m_standardPrice, fiatCost(standard, tokenPrice));
+    setTitle(m_fastPrice, fiatCost(fast, tokenPrice));
+}
+
+QString PopViewController::fiatCost(const QString &gasPrice, const QString &tokenPrice) {
+    const std::optional<Decimal> token = Decimal::parse(tokenPrice.toStdString());
+    const std::optional<Decimal> gas = Decimal::parse(gasPrice.toStdString());
+    if (!token || !gas)
+        return QStringLiteral("$ ") + missing;
+    // 21,000 gas at a price in gwei, in whole tokens: price x 2100 x 10^-8.
+    const Decimal cost = (*token * *gas * Decimal(false, 2100, 0)).shifted(-8);
+    return QStringLiteral("$ ") + formatDecimal(cost, 4, true);
+}
+
+QString PopViewController::lastTimeText(const QString &storedSysTime) {
+    const QString prefix = QStringLiteral("LastTime: ");
+    bool ok = false;
+    const double seconds = storedSysTime.toDouble(&ok);
+    // Outside this range the milliseconds would not fit a 64-bit integer; only an outside edit of the
+    // defaults can put such a value there.
+    constexpr double limit = 9.0e15;
+    if (storedSysTime == missing || !ok || !std::isfinite(seconds) || std::abs(seconds) > limit)
+        return prefix + missing;
+    const auto msecs = static_cast<qint64>(std::floor(seconds * 1000.0));
+    const QDateTime when = QDateTime::fromMSecsSinceEpoch(msecs, Qt::UTC).toLocalTime();
+    if (!when.isValid())
+        return prefix + missing;
+    return prefix + when.toString(QStringLiteral("HH:mm:ss"));
+}
+
+void PopViewController::setupSettingPopover() {
+    std::unique_ptr<Popover> popover = m_makePopover ? m_makePopover() : nullptr;
+    if (!popover)
+        return;
+    popover->setDarkAppearance();
+    auto *controller = new SettingPopViewController;
+    controller->setDidClick([self = QPointer<PopViewController>(this)](SettingPopViewController *) {
+        if (self)
+            self->settingDidClick();
+    });
+    popover->setContentViewController(controller);
+    m_popover = std::move(popover);
+}
+
+void PopViewController::showSettingPopover() {
+    if (m_popover && m_settingButton) {
+        const QRect anchor(m_settingButton->mapToGlobal(QPoint(0, 0)), m_settingButton->size());
+        m_popover->showRelativeToRect(anchor, Popover::Edge::MaxX);
+    }
+    m_isShow = true;
+}
+
+void PopViewController::popSetting() {
+    showSettingPopover();
+}
+
+void PopViewController::hidden() {
+    if (!m_isShow)
+        return;
+    if (m_popover)
+        m_popover->close();
+    m_isShow = false;
+}
+
+void PopViewController::settingDidClick() {
+    showNetworkName();
+    hidden();
+}
+
+void PopViewController::openUrl() {
+    if (Workspace::sharedWorkspace().openURL(QUrl(webPage))) {
+        std::fputs("default browser was successfully opened\n", stdout);
+        std::fflush(stdout);
+    }
+}
+
+void PopViewController::quit() {
+    QCoreApplication::quit();
+}

@@ -1,0 +1,101 @@
+#include "platform/PopoverWindow.h"
+
+#include "platform/ViewController.h"
+
+#include <QGuiApplication>
+#include <QLayout>
+#include <QPalette>
+#include <QScreen>
+#include <QVBoxLayout>
+#include <QWidget>
+
+#include <algorithm>
+
+PopoverWindow::PopoverWindow()
+    : m_window(
+          std::make_unique<QWidget>(nullptr, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint)) {
+    m_window->setObjectName(QStringLiteral("gweibarPopover"));
+    m_window->setWindowTitle(QStringLiteral("gweibar popover"));
+    auto *layout = new QVBoxLayout(m_window.get());
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSizeConstraint(QLayout::SetFixedSize);
+}
+
+PopoverWindow::~PopoverWindow() {
+    m_controller.reset();
+}
+
+void PopoverWindow::setDarkAppearance() {
+    QPalette palette;
+    const QColor window(0x2b, 0x2b, 0x2d), base(0x1e, 0x1e, 0x20), button(0x3a, 0x3a, 0x3c);
+    const QColor text(0xf2, 0xf2, 0xf2), dimmed(0x8e, 0x8e, 0x93), highlight(0x2f, 0x65, 0xca);
+    palette.setColor(QPalette::Window, window);
+    palette.setColor(QPalette::WindowText, text);
+    palette.setColor(QPalette::Base, base);
+    palette.setColor(QPalette::AlternateBase, window);
+    palette.setColor(QPalette::Text, text);
+    palette.setColor(QPalette::Button, button);
+    palette.setColor(QPalette::ButtonText, text);
+    palette.setColor(QPalette::BrightText, Qt::white);
+    palette.setColor(QPalette::ToolTipBase, base);
+    palette.setColor(QPalette::ToolTipText, text);
+    palette.setColor(QPalette::PlaceholderText, dimmed);
+    palette.setColor(QPalette::Highlight, highlight);
+    palette.setColor(QPalette::HighlightedText, Qt::white);
+    palette.setColor(QPalette::Link, highlight.lighter(140));
+    palette.setColor(QPalette::Mid, button.darker(120));
+    palette.setColor(QPalette::Dark, base.darker(130));
+    palette.setColor(QPalette::Light, button.lighter(130));
+    for (QPalette::ColorRole role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
+        palette.setColor(QPalette::Disabled, role, dimmed);
+    m_window->setPalette(palette);
+    m_window->setAutoFillBackground(true);
+}
+
+void PopoverWindow::setContentViewController(ViewController *controller) {
+    if (controller == m_controller.get())
+        return;
+    m_controller.reset(controller);
+}
+
+void PopoverWindow::showRelativeToRect(const QRect &anchor, Edge edge) {
+    if (m_controller) {
+        // The view loads when first shown; a controller set later brings its own.
+        QWidget *view = m_controller->view();
+        if (view->parentWidget() != m_window.get())
+            m_window->layout()->addWidget(view);
+        m_controller->viewWillAppear();
+    }
+    m_window->adjustSize();
+
+    const QScreen *screen = QGuiApplication::screenAt(anchor.center());
+    if (!screen)
+        screen = QGuiApplication::primaryScreen();
+    const QRect area = screen ? screen->availableGeometry() : QRect();
+    m_window->move(placement(anchor, edge, m_window->size(), area));
+    m_window->show();
+    m_window->raise();
+    // Active, so that a click into another application deactivates us and closes it.
+    m_window->activateWindow();
+}
+
+void PopoverWindow::close() {
+    if (m_window->isVisible())
+        m_window->hide();
+}
+
+bool PopoverWindow::isShown() const {
+    return m_window->isVisible();
+}
+
+QPoint PopoverWindow::placement(const QRect &anchor, Edge edge, const QSize &size, const QRect &area) {
+    QPoint position = edge == Edge::MaxY ? QPoint(anchor.right() + 1 - size.width(), anchor.bottom() + 1)
+                                         : QPoint(anchor.right() + 1,
+                                                  anchor.top() + anchor.height() / 2 - size.height() / 2);
+    if (area.isValid()) {
+        // Right and bottom first, so that a popover larger than the area keeps its top-left corner on it.
+        position.setX(std::max(std::min(position.x(), area.right() + 1 - size.width()), area.left()));
+        position.setY(std::max(std::min(position.y(), area.bottom() + 1 - size.height()), area.top()));
+    }
+    return position;
+}

@@ -1,0 +1,145 @@
+#include "platform/JsonSettingsFormat.h"
+
+#include <QBuffer>
+#include <QDir>
+#include <QFile>
+#include <QSaveFile>
+#include <QSettings>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+
+namespace {
+
+QByteArray written(const QSettings::SettingsMap &map)
+{
+    QBuffer buffer;
+    buffer.open(QIODevice::WriteOnly);
+    EXPECT_TRUE(JsonSettingsFormat::write(buffer, map));
+    return buffer.data();
+}
+
+bool readBack(const QByteArray &data, QSettings::SettingsMap &map)
+{
+    QBuffer buffer;
+    buffer.setData(data);
+    buffer.open(QIODevice::ReadOnly);
+    return JsonSettingsFormat::read(buffer, map);
+}
+
+} // namespace
+
+TEST(JsonSettingsFormat, KeysPassQSettingsUnmangled)
+{
+    // QSettings strips leading and doubled "/" and refuses the empty key.
+    const QString keys[] = {"selectedKey", "1",  "56", "a/b", "/x", "x", "c//d", "",
+                            "%",           "%2F", "A", "a",   " a ", "ü", "k=v",  "\\"};
+    QSet<QString> seen;
+    for (const QString &key : keys) {
+        SCOPED_TRACE(key.toStdString());
+        const QString escaped = JsonSettingsFormat::settingsKey(key);
+        EXPECT_FALSE(escaped.isEmpty());
+        EXPECT_FALSE(escaped.contains('/'));
+        EXPECT_EQ(JsonSettingsFormat::fileKey(escaped), key);
+        EXPECT_FALSE(seen.contains(escaped));
+        seen.insert(escaped);
+    }
+}
+
+TEST(JsonSettingsFormat, ValuesKeepTheirKindThroughTheFile)
+{
+    struct Case {
+        const char *json;
+        QMetaType::Type type;
+    };
+    const Case cases[] = {
+        {R"("56")", QMetaType::QString},          {R"("")", QMetaType::QString},
+        {R"({"low": "1"})", QMetaType::QVariantMap}, {R"({"g": {"low": ""}})", QMetaType::QVariantMap},
+        {"56", QMetaType::LongLong},              {"1.5", QMetaType::Double},
+        {"true", QMetaType::Bool},                {"[1, \"2\"]", QMetaType::QVariantList},
+        {"null", QMetaType::Nullptr},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.json);
+        QSettings::SettingsMap map;
+        ASSERT_TRUE(readBack(QByteArray(R"({"k": )") + c.json + "}", map));
+        EXPECT_EQ(map.value("k").typeId(), c.type);
+
+        QSettings::SettingsMap again;
+        ASSERT_TRUE(readBack(written(map), again));
+        EXPECT_EQ(again, map);
+    }
+}
+
+TEST(JsonSettingsFormat, RejectsDocumentsThatAreNotOneObject)
+{
+    const char *documents[] = {"{", "{\"1\": ", "[]", "\"text\"", "null", "56", "\xff\xfe{}", "{} {}"};
+    for (const char *document : documents) {
+        SCOPED_TRACE(document);
+        QSettings::SettingsMap map;
+        EXPECT_FALSE(readBack(document, map));
+        EXPECT_TRUE(map.isEmpty());
+    }
+}
+
+TEST(JsonSettingsFormat, WritesARecordAsOneIndentedObject)
+{
+    const QVariantMap record{{"gasPriceKey", QVariantMap{{"low", "1"}, {"standard", ""}, {"fast", "3"}}},
+                             {"tokenPriceKey", "2.5"},
+                             {"sysTime", ""}};
+    const QByteArray expected = R"({
+    "56": {
+        "gasPriceKey": {
+            "fast": "3",
+            "low": "1",
+            "standard": ""
+        },
+        "sysTime": "",
+        "tokenPriceKey": "2.5"
+    },
+    "selectedKey": "56"
+}
+)";
+    EXPECT_EQ(written({{JsonSettingsFormat::settingsKey("56"), record},
+                       {JsonSettingsFormat::settingsKey("selectedKey"), "56"}}),
+              expected);
+}
+
+TEST(JsonSettingsFormat, NeverOverwritesACorruptFileItCouldNotMoveAside)
+{
+    QTemporaryDir dir;
+    const QString path = dir.path() + "/defaults.json";
+    const auto writeFile = [](const QString &name, const QByteArray &data) {
+        QFile f(name);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(data);
+    };
+    writeFile(path, "{corrupt");
+    QFile corrupt(path);
+    ASSERT_TRUE(corrupt.open(QIODevice::ReadOnly));
+    // Replaced after it was opened: the file that was read is no longer there to be moved aside.
+    writeFile(path + ".new", R"({"selectedKey": "56"})");
+    ASSERT_EQ(std::rename(QFile::encodeName(path + ".new"), QFile::encodeName(path)), 0);
+
+    QSettings::SettingsMap map;
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(JsonSettingsFormat::read(corrupt, map));
+    const std::string errors = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(std::count(errors.begin(), errors.end(), '\n'), 1) << errors;
+    EXPECT_TRUE(QDir(dir.path()).entryList({"*.corrupt-*"}).isEmpty());
+
+    QSaveFile refused(path);
+    ASSERT_TRUE(refused.open(QIODevice::WriteOnly));
+    EXPECT_FALSE(JsonSettingsFormat::write(refused, {{"k", "v"}}));
+    refused.cancelWriting();
+
+    QFile good(path);
+    ASSERT_TRUE(good.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(JsonSettingsFormat::read(good, map));
+    QSaveFile allowed(path);
+    ASSERT_TRUE(allowed.open(QIODevice::WriteOnly));
+    EXPECT_TRUE(JsonSettingsFormat::write(allowed, map));
+}

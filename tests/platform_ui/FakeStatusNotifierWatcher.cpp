@@ -1,0 +1,76 @@
+#include "FakeStatusNotifierWatcher.h"
+
+#include <QDBusPendingCall>
+#include <QDBusPendingCallWatcher>
+#include <QDBusVariant>
+#include <QTest>
+
+namespace {
+
+QString nextConnectionName() {
+    static int connections = 0;
+    return QStringLiteral("fake-watcher-%1").arg(++connections);
+}
+
+} // namespace
+
+FakeStatusNotifierWatcher::FakeStatusNotifierWatcher()
+    : m_connectionName(nextConnectionName())
+    , m_bus(QDBusConnection::connectToBus(QDBusConnection::SessionBus, m_connectionName)) {
+    m_bus.registerObject(QStringLiteral("/StatusNotifierWatcher"), this, QDBusConnection::ExportAllSlots);
+}
+
+FakeStatusNotifierWatcher::~FakeStatusNotifierWatcher() {
+    vanish();
+    m_bus.unregisterObject(QStringLiteral("/StatusNotifierWatcher"));
+    QDBusConnection::disconnectFromBus(m_connectionName);
+}
+
+bool FakeStatusNotifierWatcher::appear() {
+    return m_bus.registerService(QStringLiteral("org.kde.StatusNotifierWatcher"));
+}
+
+void FakeStatusNotifierWatcher::vanish() {
+    m_bus.unregisterService(QStringLiteral("org.kde.StatusNotifierWatcher"));
+}
+
+void FakeStatusNotifierWatcher::RegisterStatusNotifierItem(const QString &service) {
+    m_registrations.append(service);
+    if (m_refuse)
+        sendErrorReply(QDBusError::InvalidArgs, QStringLiteral("refused"));
+}
+
+void FakeStatusNotifierWatcher::follow(const QString &service) {
+    m_bus.connect(service, QStringLiteral("/StatusNotifierItem"),
+                  QStringLiteral("org.kde.StatusNotifierItem"), QStringLiteral("XAyatanaNewLabel"), this,
+                  SLOT(newLabel(QString, QString)));
+}
+
+void FakeStatusNotifierWatcher::newLabel(const QString &label, const QString &guide) {
+    m_newLabels.append({label, guide});
+}
+
+QDBusMessage FakeStatusNotifierWatcher::waitForReply(const QDBusMessage &call) {
+    // The item answers from this thread's event loop, so wait while running it.
+    QDBusPendingCall pending = m_bus.asyncCall(call);
+    return QTest::qWaitFor([&] { return pending.isFinished(); }, 5000) ? pending.reply() : QDBusMessage();
+}
+
+QVariant FakeStatusNotifierWatcher::itemProperty(const QString &service, const QString &name) {
+    QDBusMessage get = QDBusMessage::createMethodCall(service, QStringLiteral("/StatusNotifierItem"),
+                                                      QStringLiteral("org.freedesktop.DBus.Properties"),
+                                                      QStringLiteral("Get"));
+    get << QStringLiteral("org.kde.StatusNotifierItem") << name;
+    const QDBusMessage reply = waitForReply(get);
+    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty())
+        return {};
+    return reply.arguments().first().value<QDBusVariant>().variant();
+}
+
+QDBusMessage FakeStatusNotifierWatcher::callItem(const QString &service, const QString &method,
+                                                 const QVariantList &arguments) {
+    QDBusMessage call = QDBusMessage::createMethodCall(service, QStringLiteral("/StatusNotifierItem"),
+                                                       QStringLiteral("org.kde.StatusNotifierItem"), method);
+    call.setArguments(arguments);
+    return waitForReply(call);
+}

@@ -1,0 +1,22 @@
+#pragma once
+
+#include <QPoint>
+#include <QRect>
+#include <QString>
+#include <QVariant>
+
+#include <ostream>
+
+// Readable Qt values in test failures.
+inline void PrintTo(const QString &text, std::ostream *out) {
+    *out << '"' << text.toStdString() << '"';
+}
+inline void PrintTo(const QPoint &p, std::ostream *out) {
+    *out << '(' << p.x() << ", " << p.y() << ')';
+}
+inline void PrintTo(const QRect &r, std::ostream *out) {
+    *out << '(' << r.x() << ", " << r.y() << ' ' << r.width() << 'x' << r.height() << ')';
+}
+inline void PrintTo(const QVariant &v, std::ostream *out) {
+    *out << v.toString().toStdString();
+}
