@@ -1,5 +1,5 @@
 # The two set-up commands of the README. Both install missing Debian packages first.
-.PHONY: all deps dev test test-dev test-asan run bench install clean
+.PHONY: all deps dev demo test test-dev test-asan run bench install clean
 
 JOBS ?= $(shell nproc)
 
@@ -12,7 +12,13 @@ dev: deps
 	@cmake --preset dev >/dev/null
 	@cmake --build --preset dev -j $(JOBS)
 
-test-dev: dev
+# The end-to-end tests drive the demo build: the real program, pointed at the local simulated API.
+demo: deps
+	@tools/make-test-certs build/demo-ca >/dev/null
+	@cmake --preset demo >/dev/null
+	@cmake --build --preset demo -j $(JOBS) --target gweibar gweibar-simapi gweibar-sniwatcher
+
+test-dev: dev demo
 	@ctest --preset dev
 
 test-asan: deps
@@ -22,7 +28,7 @@ test-asan: deps
 
 test: test-dev test-asan
 
-run: deps
+run: demo
 	@scripts/run-demo
 
 bench: deps
