@@ -10,7 +10,6 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <fcntl.h>
 #include <stdio.h>
 #include <sys/stat.h>
@@ -23,8 +22,7 @@ const QString kEmptyKey = QStringLiteral("%");
 QMutex g_refusedMutex;
 QSet<QString> g_refusedFiles; // corrupt files that could not be moved aside
 
-void setRefused(const QString &fileName, bool refused)
-{
+void setRefused(const QString &fileName, bool refused) {
     if (fileName.isEmpty())
         return;
     const QMutexLocker lock(&g_refusedMutex);
@@ -34,8 +32,7 @@ void setRefused(const QString &fileName, bool refused)
         g_refusedFiles.remove(fileName);
 }
 
-bool isRefused(const QString &fileName)
-{
+bool isRefused(const QString &fileName) {
     if (fileName.isEmpty())
         return false;
     const QMutexLocker lock(&g_refusedMutex);
@@ -44,46 +41,40 @@ bool isRefused(const QString &fileName)
 
 // QSettings hands a QFile to the read function and a QSaveFile to the write function; both name the
 // final file.
-QString fileNameOf(const QIODevice &device)
-{
+QString fileNameOf(const QIODevice &device) {
     const auto *file = qobject_cast<const QFileDevice *>(&device);
     return file ? file->fileName() : QString();
 }
 
 // The read may have raced a writer that replaced the file; only the file that was read is moved aside.
-bool stillSameFile(const QFileDevice &file)
-{
+bool stillSameFile(const QFileDevice &file) {
     struct stat opened {};
     struct stat current {};
-    return fstat(file.handle(), &opened) == 0 && stat(QFile::encodeName(file.fileName()), &current) == 0
-        && opened.st_dev == current.st_dev && opened.st_ino == current.st_ino;
+    return fstat(file.handle(), &opened) == 0 && stat(QFile::encodeName(file.fileName()), &current) == 0 &&
+           opened.st_dev == current.st_dev && opened.st_ino == current.st_ino;
 }
 
 } // namespace
 
-QSettings::Format JsonSettingsFormat::format()
-{
+QSettings::Format JsonSettingsFormat::format() {
     static const QSettings::Format registered = QSettings::registerFormat(
         QStringLiteral("json"), &JsonSettingsFormat::read, &JsonSettingsFormat::write, Qt::CaseSensitive);
     return registered;
 }
 
-QString JsonSettingsFormat::settingsKey(const QString &fileKey)
-{
+QString JsonSettingsFormat::settingsKey(const QString &fileKey) {
     if (fileKey.isEmpty())
         return kEmptyKey;
     return QString::fromLatin1(fileKey.toUtf8().toPercentEncoding());
 }
 
-QString JsonSettingsFormat::fileKey(const QString &settingsKey)
-{
+QString JsonSettingsFormat::fileKey(const QString &settingsKey) {
     if (settingsKey == kEmptyKey)
         return QString();
     return QString::fromUtf8(QByteArray::fromPercentEncoding(settingsKey.toLatin1()));
 }
 
-bool JsonSettingsFormat::read(QIODevice &device, QSettings::SettingsMap &map)
-{
+bool JsonSettingsFormat::read(QIODevice &device, QSettings::SettingsMap &map) {
     QJsonParseError error{};
     const QJsonDocument document = QJsonDocument::fromJson(device.readAll(), &error);
     const QString fileName = fileNameOf(device);
@@ -96,24 +87,24 @@ bool JsonSettingsFormat::read(QIODevice &device, QSettings::SettingsMap &map)
     }
 
     const QString reason = error.error != QJsonParseError::NoError
-        ? QStringLiteral("%1 at offset %2").arg(error.errorString()).arg(error.offset)
-        : QStringLiteral("not a JSON object");
+                               ? QStringLiteral("%1 at offset %2").arg(error.errorString()).arg(error.offset)
+                               : QStringLiteral("not a JSON object");
     const auto *file = qobject_cast<const QFileDevice *>(&device);
     if (file && stillSameFile(*file) && !moveAside(fileName, reason).isEmpty()) {
         setRefused(fileName, false);
         return true;
     }
     if (!isRefused(fileName)) {
-        std::fprintf(stderr, "gweibar: defaults file %s does not parse (%s) and cannot be moved aside; "
-                             "it is left untouched and nothing is saved\n",
+        std::fprintf(stderr,
+                     "gweibar: defaults file %s does not parse (%s) and cannot be moved aside; "
+                     "it is left untouched and nothing is saved\n",
                      qPrintable(fileName), qPrintable(reason));
     }
     setRefused(fileName, true);
     return false;
 }
 
-bool JsonSettingsFormat::write(QIODevice &device, const QSettings::SettingsMap &map)
-{
+bool JsonSettingsFormat::write(QIODevice &device, const QSettings::SettingsMap &map) {
     if (isRefused(fileNameOf(device)))
         return false;
     QJsonObject object;
@@ -123,10 +114,9 @@ bool JsonSettingsFormat::write(QIODevice &device, const QSettings::SettingsMap &
     return device.write(data) == data.size();
 }
 
-QString JsonSettingsFormat::moveAside(const QString &path, const QString &reason)
-{
-    const QString base = path + QStringLiteral(".corrupt-")
-        + QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMddTHHmmssZ"));
+QString JsonSettingsFormat::moveAside(const QString &path, const QString &reason) {
+    const QString base = path + QStringLiteral(".corrupt-") +
+                         QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMddTHHmmssZ"));
     const QByteArray from = QFile::encodeName(path);
     for (int n = 1; n < 1000; ++n) {
         const QString aside = n == 1 ? base : base + QStringLiteral("-%1").arg(n);
@@ -138,8 +128,9 @@ QString JsonSettingsFormat::moveAside(const QString &path, const QString &reason
             moved = std::rename(from.constData(), to.constData());
         }
         if (moved == 0) {
-            std::fprintf(stderr, "gweibar: defaults file %s is unreadable (%s); moved to %s, starting from "
-                                 "empty defaults\n",
+            std::fprintf(stderr,
+                         "gweibar: defaults file %s is unreadable (%s); moved to %s, starting from "
+                         "empty defaults\n",
                          from.constData(), qPrintable(reason), to.constData());
             return aside;
         }

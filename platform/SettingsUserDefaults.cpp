@@ -8,6 +8,7 @@
 #include <QFileInfo>
 #include <QStandardPaths>
 
+#include <cstdio>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -22,17 +23,16 @@ constexpr QFile::Permissions kOwnerOnlyDirectory = QFile::ReadOwner | QFile::Wri
 // file that QLockFile takes for a live lock for 30 seconds, blocking every save (and the caller's
 // thread) meanwhile. A live writer holds flock on its lock file from right after creating it, so an
 // empty file that nobody holds is abandoned.
-void removeAbandonedLockFile(const QString &path)
-{
+void removeAbandonedLockFile(const QString &path) {
     const QByteArray name = QFile::encodeName(path);
     const int fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         return;
     struct stat opened {};
     struct stat current {};
-    if (flock(fd, LOCK_EX | LOCK_NB) == 0 && fstat(fd, &opened) == 0 && opened.st_size == 0
-        && ::stat(name.constData(), &current) == 0 && current.st_dev == opened.st_dev
-        && current.st_ino == opened.st_ino)
+    if (flock(fd, LOCK_EX | LOCK_NB) == 0 && fstat(fd, &opened) == 0 && opened.st_size == 0 &&
+        ::stat(name.constData(), &current) == 0 && current.st_dev == opened.st_dev &&
+        current.st_ino == opened.st_ino)
         ::unlink(name.constData());
     ::close(fd);
 }
@@ -40,48 +40,45 @@ void removeAbandonedLockFile(const QString &path)
 } // namespace
 
 SettingsUserDefaults::SettingsUserDefaults()
-    : SettingsUserDefaults(defaultFilePath())
-{
-}
+    : SettingsUserDefaults(defaultFilePath()) {}
 
 SettingsUserDefaults::SettingsUserDefaults(const QString &filePath)
-    : m_filePath(filePath)
-{
+    : m_filePath(filePath) {
     // QSettings reports a file it cannot open as an access error and then neither reads nor writes it
     // for the rest of the run; moved aside, it no longer stands between the user and saved prices.
     QFile file(m_filePath);
     if (file.exists() && !file.open(QIODevice::ReadOnly)) {
-        const bool directory = QFileInfo(m_filePath).isDir();
-        JsonSettingsFormat::moveAside(m_filePath, directory ? QStringLiteral("a directory") : file.errorString());
+        const QString reason =
+            QFileInfo(m_filePath).isDir() ? QStringLiteral("a directory") : file.errorString();
+        if (JsonSettingsFormat::moveAside(m_filePath, reason).isEmpty())
+            std::fprintf(stderr,
+                         "gweibar: defaults file %s is unreadable (%s) and cannot be moved aside; "
+                         "it is left untouched and nothing is saved\n",
+                         qPrintable(m_filePath), qPrintable(reason));
     }
     openSettings();
 }
 
-SettingsUserDefaults::~SettingsUserDefaults()
-{
+SettingsUserDefaults::~SettingsUserDefaults() {
     if (m_unsaved)
         synchronize();
 }
 
-QString SettingsUserDefaults::defaultFilePath()
-{
-    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)
-        + QStringLiteral("/gweibar/defaults.json");
+QString SettingsUserDefaults::defaultFilePath() {
+    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+           QStringLiteral("/gweibar/defaults.json");
 }
 
-QVariant SettingsUserDefaults::value(const QString &key) const
-{
+QVariant SettingsUserDefaults::value(const QString &key) const {
     return m_settings->value(JsonSettingsFormat::settingsKey(key));
 }
 
-void SettingsUserDefaults::setValue(const QString &key, const QVariant &value)
-{
+void SettingsUserDefaults::setValue(const QString &key, const QVariant &value) {
     m_settings->setValue(JsonSettingsFormat::settingsKey(key), value);
     m_unsaved = true;
 }
 
-bool SettingsUserDefaults::synchronize()
-{
+bool SettingsUserDefaults::synchronize() {
     // A QSettings status never returns to NoError; a fresh instance shares the unsaved values and
     // starts clean.
     if (m_settings->status() != QSettings::NoError)
@@ -98,8 +95,7 @@ bool SettingsUserDefaults::synchronize()
     return true;
 }
 
-bool SettingsUserDefaults::eventFilter(QObject *watched, QEvent *event)
-{
+bool SettingsUserDefaults::eventFilter(QObject *watched, QEvent *event) {
     // QSettings saves on its own from the event loop; routed here so the file is created 0600.
     if (watched == m_settings.get() && event->type() == QEvent::UpdateRequest) {
         synchronize();
@@ -108,15 +104,13 @@ bool SettingsUserDefaults::eventFilter(QObject *watched, QEvent *event)
     return QObject::eventFilter(watched, event);
 }
 
-void SettingsUserDefaults::openSettings()
-{
+void SettingsUserDefaults::openSettings() {
     auto settings = std::make_unique<QSettings>(m_filePath, JsonSettingsFormat::format());
     settings->installEventFilter(this);
     m_settings = std::move(settings);
 }
 
-void SettingsUserDefaults::prepareFile()
-{
+void SettingsUserDefaults::prepareFile() {
     const QFileInfo info(m_filePath);
     const QString directory = info.absolutePath();
     if (!QFileInfo::exists(directory)) {

@@ -5,8 +5,7 @@
 
 // Two large records of different sizes that a writer saves in turn; any mix or truncation of the two
 // differs from both.
-inline QVariantMap alternatingRecord(int which)
-{
+inline QVariantMap alternatingRecord(int which) {
     const int entries = which == 0 ? 3000 : 1700;
     const QString text(which == 0 ? 80 : 120, which == 0 ? QLatin1Char('a') : QLatin1Char('b'));
     QVariantMap gas;

@@ -27,8 +27,7 @@ struct ToolResult {
     QString output;
 };
 
-ToolResult runTool(const QStringList &arguments)
-{
+ToolResult runTool(const QStringList &arguments) {
     QProcess process;
     process.start(DEFAULTS_TOOL, arguments);
     if (!process.waitForFinished(60000)) {
@@ -41,8 +40,7 @@ ToolResult runTool(const QStringList &arguments)
 }
 
 // Started with set-on-input; has read the file once it answers "ready".
-std::unique_ptr<QProcess> startWaitingWriter(const QString &file, const QString &key, const QString &json)
-{
+std::unique_ptr<QProcess> startWaitingWriter(const QString &file, const QString &key, const QString &json) {
     auto process = std::make_unique<QProcess>();
     process->start(DEFAULTS_TOOL, {file, "set-on-input", key, json});
     EXPECT_TRUE(process->waitForReadyRead(60000));
@@ -54,8 +52,7 @@ class DefaultsProcessTest : public testing::Test {
 protected:
     QString file() const { return dir.path() + "/defaults.json"; }
 
-    QJsonObject fileObject() const
-    {
+    QJsonObject fileObject() const {
         QFile f(file());
         return f.open(QIODevice::ReadOnly) ? QJsonDocument::fromJson(f.readAll()).object() : QJsonObject();
     }
@@ -63,8 +60,7 @@ protected:
     QTemporaryDir dir;
 };
 
-TEST_F(DefaultsProcessTest, ValuesSurviveARestart)
-{
+TEST_F(DefaultsProcessTest, ValuesSurviveARestart) {
     struct Case {
         const char *key;
         const char *json;
@@ -72,7 +68,8 @@ TEST_F(DefaultsProcessTest, ValuesSurviveARestart)
     };
     const Case cases[] = {
         {"selectedKey", R"("137")", "text \"137\"\n"},
-        {"56", R"({"gasPriceKey":{"fast":"31.25","low":"20.5","standard":"25"},"sysTime":"","tokenPriceKey":"--"})",
+        {"56",
+         R"({"gasPriceKey":{"fast":"31.25","low":"20.5","standard":"25"},"sysTime":"","tokenPriceKey":"--"})",
          R"(dictionary {"gasPriceKey":{"fast":"31.25","low":"20.5","standard":"25"},"sysTime":"","tokenPriceKey":"--"})"
          "\n"},
         {"1", R"({"gasPriceKey":{"low":""},"extra":{"deep":{"er":"x"}}})",
@@ -93,8 +90,7 @@ TEST_F(DefaultsProcessTest, ValuesSurviveARestart)
     EXPECT_EQ(runTool({file(), "get", "137"}).output, "missing\n");
 }
 
-TEST_F(DefaultsProcessTest, WritersOfDifferentKeysMerge)
-{
+TEST_F(DefaultsProcessTest, WritersOfDifferentKeysMerge) {
     ASSERT_EQ(runTool({file(), "set", "selectedKey", R"("1")"}).exitCode, 0);
 
     // Both have read the file before either writes.
@@ -107,14 +103,12 @@ TEST_F(DefaultsProcessTest, WritersOfDifferentKeysMerge)
         EXPECT_EQ(writer->exitCode(), 0);
     }
 
-    EXPECT_EQ(fileObject().toVariantMap(),
-              QVariantMap({{"selectedKey", "1"},
-                           {"56", QVariantMap{{"tokenPriceKey", "300"}}},
-                           {"137", QVariantMap{{"tokenPriceKey", "0.9"}}}}));
+    EXPECT_EQ(fileObject().toVariantMap(), QVariantMap({{"selectedKey", "1"},
+                                                        {"56", QVariantMap{{"tokenPriceKey", "300"}}},
+                                                        {"137", QVariantMap{{"tokenPriceKey", "0.9"}}}}));
 }
 
-TEST_F(DefaultsProcessTest, ASaveWaitsForTheLockHolder)
-{
+TEST_F(DefaultsProcessTest, ASaveWaitsForTheLockHolder) {
     ASSERT_EQ(runTool({file(), "set", "selectedKey", R"("1")"}).exitCode, 0);
     auto writer = startWaitingWriter(file(), "selectedKey", R"("56")");
 
@@ -132,8 +126,7 @@ TEST_F(DefaultsProcessTest, ASaveWaitsForTheLockHolder)
     EXPECT_EQ(fileObject().value("selectedKey").toString(), "56");
 }
 
-TEST_F(DefaultsProcessTest, ASaveIsNotHeldUpByLockFilesOfKilledWriters)
-{
+TEST_F(DefaultsProcessTest, ASaveIsNotHeldUpByLockFilesOfKilledWriters) {
     QProcess gone;
     gone.start("/bin/true");
     const qint64 deadPid = gone.processId();
@@ -168,8 +161,7 @@ TEST_F(DefaultsProcessTest, ASaveIsNotHeldUpByLockFilesOfKilledWriters)
     }
 }
 
-TEST_F(DefaultsProcessTest, AWriterKilledMidSaveLeavesAWholeFile)
-{
+TEST_F(DefaultsProcessTest, AWriterKilledMidSaveLeavesAWholeFile) {
     const QJsonObject records[] = {QJsonObject::fromVariantMap(alternatingRecord(0)),
                                    QJsonObject::fromVariantMap(alternatingRecord(1))};
     ASSERT_EQ(runTool({file(), "set", "marker", R"("kept")"}).exitCode, 0);

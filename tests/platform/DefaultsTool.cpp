@@ -17,21 +17,20 @@
 
 namespace {
 
-void printValue(const QVariant &value)
-{
+void printValue(const QVariant &value) {
     if (!value.isValid()) {
         std::puts("missing");
         return;
     }
-    const char *kind = value.typeId() == QMetaType::QString        ? "text"
+    const char *kind = value.typeId() == QMetaType::QString       ? "text"
                        : value.typeId() == QMetaType::QVariantMap ? "dictionary"
-                                                                   : "other";
-    const QByteArray json = QJsonDocument(QJsonArray{QJsonValue::fromVariant(value)}).toJson(QJsonDocument::Compact);
+                                                                  : "other";
+    const QByteArray json =
+        QJsonDocument(QJsonArray{QJsonValue::fromVariant(value)}).toJson(QJsonDocument::Compact);
     std::printf("%s %s\n", kind, json.mid(1, json.size() - 2).constData());
 }
 
-int set(SettingsUserDefaults &defaults, const QString &key, const QByteArray &json)
-{
+int set(SettingsUserDefaults &defaults, const QString &key, const QByteArray &json) {
     const QJsonDocument parsed = QJsonDocument::fromJson("[" + json + "]");
     if (!parsed.isArray() || parsed.array().size() != 1) {
         std::fprintf(stderr, "defaults_tool: not a JSON value: %s\n", json.constData());
@@ -46,8 +45,7 @@ int set(SettingsUserDefaults &defaults, const QString &key, const QByteArray &js
 
 } // namespace
 
-int main(int argc, char **argv)
-{
+int main(int argc, char **argv) {
     if (argc < 4) {
         std::fputs("usage: defaults_tool FILE get|set|set-on-input|alternate KEY [JSON]\n", stderr);
         return 2;

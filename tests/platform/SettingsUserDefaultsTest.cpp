@@ -1,6 +1,7 @@
-#include "ScopedPermissionChecks.h"
 #include "platform/SettingsUserDefaults.h"
+#include "ScopedPermissionChecks.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QJsonDocument>
@@ -21,16 +22,14 @@ const QVariantMap kRecord{{"gasPriceKey", QVariantMap{{"low", "20.5"}, {"standar
                           {"tokenPriceKey", "1834.27"},
                           {"sysTime", "1700000000.123"}};
 
-mode_t mode(const QString &path)
-{
+mode_t mode(const QString &path) {
     struct stat info {};
     return stat(QFile::encodeName(path), &info) == 0 ? info.st_mode & 07777 : 0;
 }
 
 class SettingsUserDefaultsTest : public testing::Test {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         ASSERT_TRUE(home.isValid());
         qputenv("XDG_CONFIG_HOME", QFile::encodeName(home.path()));
     }
@@ -38,32 +37,28 @@ protected:
     QString directory() const { return home.path() + "/gweibar"; }
     QString file() const { return directory() + "/defaults.json"; }
 
-    void writeFile(const QByteArray &data) const
-    {
+    void writeFile(const QByteArray &data) const {
         QDir().mkpath(directory());
         QFile f(file());
         ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
         f.write(data);
     }
 
-    QByteArray fileBytes() const
-    {
+    QByteArray fileBytes() const {
         QFile f(file());
         return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
     }
 
     QJsonObject fileObject() const { return QJsonDocument::fromJson(fileBytes()).object(); }
 
-    QStringList asideFiles() const
-    {
+    QStringList asideFiles() const {
         return QDir(directory()).entryList({"defaults.json.corrupt-*"}, QDir::AllEntries | QDir::Hidden);
     }
 
     QTemporaryDir home;
 };
 
-TEST_F(SettingsUserDefaultsTest, StoresUnderTheUsersConfigDirectory)
-{
+TEST_F(SettingsUserDefaultsTest, StoresUnderTheUsersConfigDirectory) {
     SettingsUserDefaults defaults;
     EXPECT_EQ(defaults.filePath(), file());
     defaults.setValue("selectedKey", "56");
@@ -78,13 +73,13 @@ TEST_F(SettingsUserDefaultsTest, StoresUnderTheUsersConfigDirectory)
     EXPECT_EQ(fileObject().value("selectedKey").toString(), "137");
 }
 
-TEST_F(SettingsUserDefaultsTest, KeepsValuesAndKeysExactly)
-{
+TEST_F(SettingsUserDefaultsTest, KeepsValuesAndKeysExactly) {
     struct Case {
         QString key;
         QVariant value;
     };
-    const QVariantMap nested{{"outer", QVariantMap{{"inner", QVariantMap{{"deep", "x"}}}}}, {"", "empty key"}};
+    const QVariantMap nested{{"outer", QVariantMap{{"inner", QVariantMap{{"deep", "x"}}}}},
+                             {"", "empty key"}};
     const Case cases[] = {
         {"selectedKey", QString("137")},
         {"1", kRecord},
@@ -118,8 +113,7 @@ TEST_F(SettingsUserDefaultsTest, KeepsValuesAndKeysExactly)
     EXPECT_FALSE(defaults.value("137").isValid());
 }
 
-TEST_F(SettingsUserDefaultsTest, LeavesEntriesWrittenByOthersAsTheyAre)
-{
+TEST_F(SettingsUserDefaultsTest, LeavesEntriesWrittenByOthersAsTheyAre) {
     const QByteArray outside = R"({"selectedKey": 56, "250": "text", "list": [1, "2"], "flag": false,
                                    "none": null, "1": {"gasPriceKey": {"low": 3}, "extra": [true]}})";
     writeFile(outside);
@@ -135,8 +129,7 @@ TEST_F(SettingsUserDefaultsTest, LeavesEntriesWrittenByOthersAsTheyAre)
     EXPECT_EQ(fileObject(), expected);
 }
 
-TEST_F(SettingsUserDefaultsTest, MovesAnUnreadableFileAsideAndStartsEmpty)
-{
+TEST_F(SettingsUserDefaultsTest, MovesAnUnreadableFileAsideAndStartsEmpty) {
     struct Case {
         const char *name;
         QByteArray content; // empty: a directory stands where the file should be
@@ -180,8 +173,7 @@ TEST_F(SettingsUserDefaultsTest, MovesAnUnreadableFileAsideAndStartsEmpty)
     }
 }
 
-TEST_F(SettingsUserDefaultsTest, AnEmptyFileIsNotCorrupt)
-{
+TEST_F(SettingsUserDefaultsTest, AnEmptyFileIsNotCorrupt) {
     writeFile("");
     testing::internal::CaptureStderr();
     SettingsUserDefaults defaults(file());
@@ -189,8 +181,7 @@ TEST_F(SettingsUserDefaultsTest, AnEmptyFileIsNotCorrupt)
     EXPECT_TRUE(asideFiles().isEmpty());
 }
 
-TEST_F(SettingsUserDefaultsTest, AFileCorruptedWhileRunningIsMovedAsideBeforeTheNextSave)
-{
+TEST_F(SettingsUserDefaultsTest, AFileCorruptedWhileRunningIsMovedAsideBeforeTheNextSave) {
     SettingsUserDefaults defaults(file());
     defaults.setValue("1", kRecord);
     ASSERT_TRUE(defaults.synchronize());
@@ -205,8 +196,7 @@ TEST_F(SettingsUserDefaultsTest, AFileCorruptedWhileRunningIsMovedAsideBeforeThe
     EXPECT_EQ(fileObject().value("selectedKey").toString(), "56");
 }
 
-TEST_F(SettingsUserDefaultsTest, SameSecondCorruptionsGetTheirOwnNames)
-{
+TEST_F(SettingsUserDefaultsTest, SameSecondCorruptionsGetTheirOwnNames) {
     for (int i = 0; i < 3; ++i) {
         writeFile("corrupt " + QByteArray::number(i));
         testing::internal::CaptureStderr();
@@ -219,8 +209,7 @@ TEST_F(SettingsUserDefaultsTest, SameSecondCorruptionsGetTheirOwnNames)
 // Each condition makes writing impossible until the returned guard is destroyed.
 using Condition = std::function<std::shared_ptr<void>(const QString &directory, const QString &file)>;
 
-std::shared_ptr<void> withPermissions(const QString &path, QFile::Permissions during)
-{
+std::shared_ptr<void> withPermissions(const QString &path, QFile::Permissions during) {
     const QFile::Permissions before = QFile(path).permissions();
     QFile::setPermissions(path, during);
     auto checks = std::make_shared<ScopedPermissionChecks>();
@@ -230,14 +219,14 @@ std::shared_ptr<void> withPermissions(const QString &path, QFile::Permissions du
     });
 }
 
-TEST_F(SettingsUserDefaultsTest, AFailedWriteKeepsTheFileAndTheValuesInMemory)
-{
+TEST_F(SettingsUserDefaultsTest, AFailedWriteKeepsTheFileAndTheValuesInMemory) {
     const QFile::Permissions readOnly = QFile::ReadOwner | QFile::ExeOwner | QFile::ReadUser | QFile::ExeUser;
     const struct {
         const char *name;
         Condition condition;
     } cases[] = {
-        {"read-only directory", [&](const QString &dir, const QString &) { return withPermissions(dir, readOnly); }},
+        {"read-only directory",
+         [&](const QString &dir, const QString &) { return withPermissions(dir, readOnly); }},
         {"read-only file",
          [&](const QString &, const QString &f) {
              return withPermissions(f, QFile::ReadOwner | QFile::ReadUser);
@@ -284,8 +273,7 @@ TEST_F(SettingsUserDefaultsTest, AFailedWriteKeepsTheFileAndTheValuesInMemory)
     }
 }
 
-TEST_F(SettingsUserDefaultsTest, ANonDirectoryConfigHomeFailsWithoutHarm)
-{
+TEST_F(SettingsUserDefaultsTest, ANonDirectoryConfigHomeFailsWithoutHarm) {
     QFile blocker(home.path() + "/gweibar");
     ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
     blocker.close();
@@ -296,12 +284,18 @@ TEST_F(SettingsUserDefaultsTest, ANonDirectoryConfigHomeFailsWithoutHarm)
     EXPECT_EQ(blocker.size(), 0);
 }
 
-TEST_F(SettingsUserDefaultsTest, ReadingAloneCreatesNoFile)
-{
+TEST_F(SettingsUserDefaultsTest, SavesFromTheEventLoopAreOwnerOnlyToo) {
+    int argc = 1;
+    char name[] = "platform_tests";
+    char *argv[] = {name, nullptr};
+    QCoreApplication app(argc, argv);
     SettingsUserDefaults defaults;
-    EXPECT_FALSE(defaults.value("selectedKey").isValid());
-    EXPECT_TRUE(defaults.synchronize());
-    EXPECT_FALSE(QFile::exists(directory()));
+    defaults.setValue("selectedKey", "56");
+    QCoreApplication::processEvents();
+
+    EXPECT_EQ(fileObject().value("selectedKey").toString(), "56");
+    EXPECT_EQ(mode(file()), 0600);
+    EXPECT_EQ(mode(directory()), 0700);
 }
 
 } // namespace
