@@ -2,6 +2,7 @@
 
 #include "menubar/NetworkNodeSwitchNotificationName.h"
 #include "menubar/PopViewController.h"
+#include "platform/BuildConfig.h"
 #include "platform/EventMonitor.h"
 #include "platform/NotificationCenter.h"
 #include "platform/Popover.h"
@@ -19,7 +20,7 @@
 namespace {
 const QString missing = QStringLiteral("--");
 constexpr double initialLength = 40.0;
-constexpr int syncingInterval = 5000; // ms
+constexpr int syncingInterval = GWEIBAR_REFRESH_INTERVAL_MS; // 5000 in every shipped build
 } // namespace
 
 AppDelegate::AppDelegate(Dependencies dependencies, QObject *parent)
