@@ -11,7 +11,7 @@ class QNetworkAccessManager;
 // The one HTTP client of the program, on the main thread, with the limits every request shares.
 class NetworkAccess {
 public:
-    // A server that sends nothing for this long loses the request, so silent servers cannot pile them up.
+    // A request still unfinished after this long fails, so slow or silent servers cannot pile them up.
     static constexpr std::chrono::milliseconds transferTimeout{60'000};
     // A larger reply body is cut off and fails; the replies the program reads are a few kilobytes.
     static constexpr qint64 maxReplyBytes = 1024 * 1024;

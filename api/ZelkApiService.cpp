@@ -10,6 +10,7 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#include <QTimer>
 
 #include <algorithm>
 #include <cstdio>
@@ -73,6 +74,12 @@ void whenFinished(QNetworkReply *reply, std::function<void(const ZelkApiService:
             reply->abort(); // emits finished right here
         }
     };
+    // Qt's own limit restarts with every byte, so a server trickling bytes could hold a request for
+    // hours and let them pile up; the same limit also bounds the whole transfer.
+    QTimer::singleShot(NetworkAccess::manager().transferTimeout(), reply, [reply] {
+        if (reply->isRunning())
+            reply->abort();
+    });
     QObject::connect(reply, &QNetworkReply::downloadProgress, reply,
                      [limitSize](qint64 received, qint64 total) { limitSize(std::max(received, total)); });
     QObject::connect(reply, &QNetworkReply::readyRead, reply,

@@ -251,6 +251,17 @@ TEST_F(Request, GivesUpOnASilentServer) {
     EXPECT_TRUE(QTest::qWaitFor([&] { return server.openConnectionCount() == 0; }, 20'000));
 }
 
+TEST_F(Request, GivesUpOnAServerThatTricklesBytes) {
+    // Never silent long enough for an idle limit, yet the reply would take minutes.
+    const TransferTimeout shortLimit(std::chrono::milliseconds(300));
+    server.setBehaviour(QStringLiteral("*"), SimulatedBehaviour::api().trickled(20));
+
+    EXPECT_EQ(post(service)->ending(), "transport");
+    const auto [got, printed] = get();
+    EXPECT_EQ(got->count, 0);
+    EXPECT_EQ(std::count(printed.begin(), printed.end(), '\n'), 1) << printed;
+}
+
 TEST_F(Request, CutsOffBodiesOverOneMebibyte) {
     const qint64 limit = NetworkAccess::maxReplyBytes;
     // Without a length up front the cut comes from the bytes as they arrive.
