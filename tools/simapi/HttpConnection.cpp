@@ -114,9 +114,9 @@ void HttpConnection::trickleReply(int status, const HttpHeaderList &headers, con
     if (m_closing)
         return;
     m_closing = true;
-    m_trickleBytes = head(status, headers, body.size(), true);
-    if (!statusHasNoBody(status))
-        m_trickleBytes += body;
+    // The head goes out whole: only a body that keeps arriving, byte by byte, defeats an idle time limit.
+    m_socket->write(head(status, headers, body.size(), true));
+    m_trickleBytes = statusHasNoBody(status) ? QByteArray() : body;
     m_trickleSent = 0;
     m_trickleTimer = new QTimer(this);
     m_trickleTimer->setInterval(intervalMs);

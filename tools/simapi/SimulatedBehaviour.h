@@ -26,7 +26,7 @@ struct SimulatedBehaviour {
     QByteArray body;
     qint64 size = 0;
     int delayMs = 0;   // wait this long before answering (or dropping)
-    int trickleMs = 0; // when positive, write the answer one byte per this many milliseconds
+    int trickleMs = 0; // when positive, write the head at once, then the body one byte per this many ms
 
     static SimulatedBehaviour api();
     static SimulatedBehaviour fixed(int status, const QByteArray &body, const HttpHeaderList &headers = {});
