@@ -22,7 +22,21 @@ PopoverWindow::PopoverWindow()
 }
 
 PopoverWindow::~PopoverWindow() {
+    forget();
+    for (PopoverWindow *other : shownPopovers()) {
+        if (other->m_owner == this)
+            other->m_owner = nullptr;
+    }
     m_controller.reset();
+}
+
+std::vector<PopoverWindow *> &PopoverWindow::shownPopovers() {
+    static std::vector<PopoverWindow *> shown;
+    return shown;
+}
+
+void PopoverWindow::forget() {
+    std::erase(shownPopovers(), this);
 }
 
 void PopoverWindow::setDarkAppearance() {
@@ -77,11 +91,35 @@ void PopoverWindow::showRelativeToRect(const QRect &anchor, Edge edge) {
     m_window->raise();
     // Active, so that a click into another application deactivates us and closes it.
     m_window->activateWindow();
+    forget();
+    const auto &shown = shownPopovers();
+    const auto owner = std::find_if(shown.rbegin(), shown.rend(), [&](const PopoverWindow *p) {
+        return p->m_window->isVisible() && p->m_window->frameGeometry().contains(anchor.center());
+    });
+    m_owner = owner != shown.rend() ? *owner : nullptr;
+    shownPopovers().push_back(this);
 }
 
 void PopoverWindow::close() {
-    if (m_window->isVisible())
-        m_window->hide();
+    if (!m_window->isVisible())
+        return;
+    // A popover opened from a view in this one would be left pointing at nothing.
+    for (PopoverWindow *other : std::vector(shownPopovers())) {
+        if (other->m_owner == this)
+            other->close();
+    }
+    const bool wasActive = m_window->isActiveWindow();
+    m_window->hide();
+    forget();
+    // Hiding the active window leaves the application without one, which the event monitor takes
+    // for a click elsewhere; another popover still shown takes the activation over instead.
+    if (!wasActive)
+        return;
+    const auto &shown = shownPopovers();
+    const auto other = std::find_if(shown.rbegin(), shown.rend(),
+                                    [](const PopoverWindow *p) { return p->m_window->isVisible(); });
+    if (other != shown.rend())
+        (*other)->m_window->activateWindow();
 }
 
 bool PopoverWindow::isShown() const {
@@ -93,6 +131,13 @@ QPoint PopoverWindow::placement(const QRect &anchor, Edge edge, const QSize &siz
                                          : QPoint(anchor.right() + 1,
                                                   anchor.top() + anchor.height() / 2 - size.height() / 2);
     if (area.isValid()) {
+        // Clamping alone would push the popover back over its anchor (and what the anchor belongs to).
+        if (edge == Edge::MaxY && position.y() + size.height() > area.bottom() + 1 &&
+            anchor.top() - size.height() >= area.top())
+            position.setY(anchor.top() - size.height());
+        if (edge == Edge::MaxX && position.x() + size.width() > area.right() + 1 &&
+            anchor.left() - size.width() >= area.left())
+            position.setX(anchor.left() - size.width());
         // Right and bottom first, so that a popover larger than the area keeps its top-left corner on it.
         position.setX(std::max(std::min(position.x(), area.right() + 1 - size.width()), area.left()));
         position.setY(std::max(std::min(position.y(), area.bottom() + 1 - size.height()), area.top()));

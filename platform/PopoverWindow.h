@@ -6,6 +6,7 @@
 #include <QSize>
 
 #include <memory>
+#include <vector>
 
 class QScreen;
 class QWidget;
@@ -27,11 +28,18 @@ public:
     QWidget *window() const { return m_window.get(); }
 
     // Top-left corner for a popover of `size` on `edge` of `anchor`, kept within `area`:
-    // below the anchor and right-aligned with it (MaxY), or right of it and centred on it (MaxX).
+    // below the anchor and right-aligned with it (MaxY), or right of it and centred on it (MaxX);
+    // above or left of it instead when that side has room and the preferred one has not.
     static QPoint placement(const QRect &anchor, Edge edge, const QSize &size, const QRect &area);
 
 private:
+    // Shown popovers, the most recently shown last.
+    static std::vector<PopoverWindow *> &shownPopovers();
+    void forget();
+
     // Declared before the controller: the controller deletes its view, a child of this window, first.
     std::unique_ptr<QWidget> m_window;
     std::unique_ptr<ViewController> m_controller;
+    // The shown popover whose window held the anchor when this one was shown; it closes this one with it.
+    PopoverWindow *m_owner = nullptr;
 };

@@ -1,11 +1,13 @@
 #include "platform/PopoverWindow.h"
 #include "QtPrinters.h"
+#include "platform/ApplicationEventMonitor.h"
 #include "platform/ViewController.h"
 
 #include <QGuiApplication>
 #include <QPalette>
 #include <QPointer>
 #include <QScreen>
+#include <QTest>
 #include <QWidget>
 
 #include <gtest/gtest.h>
@@ -26,9 +28,15 @@ TEST(PopoverPlacement, NextToTheAnchorAndKeptOnTheArea) {
     } cases[] = {
         {"below, right-aligned", QRect(500, 0, 80, 24), Edge::MaxY, area, QPoint(380, 24)},
         {"below, pushed off the left edge back", QRect(10, 0, 80, 24), Edge::MaxY, area, QPoint(0, 24)},
-        {"below, at the bottom edge, lifted", QRect(500, 780, 80, 20), Edge::MaxY, area, QPoint(380, 700)},
+        {"below, no room: above it instead", QRect(500, 780, 80, 20), Edge::MaxY, area, QPoint(380, 680)},
+        {"below, no room on either side: lifted", QRect(500, 60, 80, 20), Edge::MaxY, QRect(0, 0, 1000, 150),
+         QPoint(380, 50)},
         {"right of it, centred", QRect(100, 300, 30, 20), Edge::MaxX, area, QPoint(130, 260)},
-        {"right of it, at the right edge", QRect(900, 300, 30, 20), Edge::MaxX, area, QPoint(800, 260)},
+        {"right of it, no room: left of it instead", QRect(900, 300, 30, 20), Edge::MaxX, area,
+         QPoint(700, 260)},
+        {"right of it, just room", QRect(770, 300, 30, 20), Edge::MaxX, area, QPoint(800, 260)},
+        {"right of it, no room on either side: pushed back", QRect(100, 300, 30, 20), Edge::MaxX,
+         QRect(0, 0, 250, 800), QPoint(50, 260)},
         {"right of it, at the top", QRect(100, 0, 30, 20), Edge::MaxX, area, QPoint(130, 0)},
         {"second screen left of the first", QRect(-300, 10, 40, 20), Edge::MaxY, QRect(-1280, 0, 1280, 1024),
          QPoint(-460, 30)},
@@ -41,6 +49,16 @@ TEST(PopoverPlacement, NextToTheAnchorAndKeptOnTheArea) {
         SCOPED_TRACE(c.what);
         EXPECT_EQ(PopoverWindow::placement(c.anchor, c.edge, size, c.area), c.expected);
     }
+}
+
+TEST(PopoverPlacement, ASecondPopoverFromAButtonOfOneAtTheScreenEdgeLeavesTheButtonFree) {
+    const QRect area(0, 0, 1280, 800);
+    const QRect first(1020, 13, 260, 138); // at the right edge, as under a panel item in the corner
+    const QRect button(first.left() + 60, first.top() + 107, 65, 22);
+    const QSize size(152, 138);
+    const QRect second(PopoverWindow::placement(button, Edge::MaxX, size, area), size);
+    EXPECT_TRUE(area.contains(second));
+    EXPECT_FALSE(second.intersects(button)) << "covers the button it belongs to";
 }
 
 class RecordingController : public ViewController {
@@ -112,6 +130,76 @@ TEST(PopoverWindow, ANewControllerReplacesAndDeletesTheOldOne) {
     EXPECT_EQ(popover.contentViewController(), second);
     popover.showRelativeToRect(QRect(100, 0, 50, 20), Edge::MaxY);
     EXPECT_EQ(second->view()->window(), window);
+}
+
+TEST(PopoverWindow, ClosingTheActiveOneHandsActivationToAnotherShownOne) {
+    // The price popover and, opened from it, the network list; the event monitor closes the price
+    // popover as the application does.
+    PopoverWindow price, list;
+    QWidget *priceWindow = price.window(), *listWindow = list.window();
+    price.setContentViewController(new RecordingController(&priceWindow));
+    list.setContentViewController(new RecordingController(&listWindow));
+    ApplicationEventMonitor monitor;
+    int clicksElsewhere = 0;
+    monitor.addGlobalMonitorForLeftMouseDown([&] {
+        ++clicksElsewhere;
+        price.close();
+    });
+
+    price.showRelativeToRect(QRect(900, 0, 50, 20), Edge::MaxY);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(priceWindow));
+    list.showRelativeToRect(QRect(700, 120, 60, 20), Edge::MaxX);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(listWindow));
+
+    list.close();
+    EXPECT_FALSE(list.isShown());
+    EXPECT_TRUE(QTest::qWaitForWindowActive(priceWindow));
+    QTest::qWait(50);
+    EXPECT_TRUE(price.isShown());
+    EXPECT_EQ(clicksElsewhere, 0);
+    EXPECT_EQ(QGuiApplication::applicationState(), Qt::ApplicationActive);
+}
+
+TEST(PopoverWindow, ClosingOneThatIsNotActiveLeavesTheActivationWhereItIs) {
+    PopoverWindow first, second;
+    QWidget *firstWindow = first.window(), *secondWindow = second.window();
+    first.setContentViewController(new RecordingController(&firstWindow));
+    second.setContentViewController(new RecordingController(&secondWindow));
+    second.showRelativeToRect(QRect(700, 120, 60, 20), Edge::MaxX);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(secondWindow));
+    first.showRelativeToRect(QRect(900, 0, 50, 20), Edge::MaxY);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(firstWindow));
+
+    second.close();
+    QTest::qWait(50);
+    EXPECT_TRUE(firstWindow->isActiveWindow());
+    first.close();
+    QTest::qWait(50);
+    EXPECT_FALSE(second.isShown()) << "a closed popover must not come back";
+}
+
+TEST(PopoverWindow, OnesOpenedFromAViewInsideAnotherCloseWithIt) {
+    PopoverWindow price, list, elsewhere;
+    QWidget *priceWindow = price.window(), *listWindow = list.window(), *elsewhereWindow = elsewhere.window();
+    price.setContentViewController(new RecordingController(&priceWindow));
+    list.setContentViewController(new RecordingController(&listWindow));
+    elsewhere.setContentViewController(new RecordingController(&elsewhereWindow));
+
+    price.showRelativeToRect(QRect(900, 0, 50, 20), Edge::MaxY);
+    const QRect buttonInPrice(priceWindow->geometry().center(), QSize(40, 20));
+    list.showRelativeToRect(buttonInPrice, Edge::MaxX);
+    elsewhere.showRelativeToRect(QRect(100, 500, 20, 20), Edge::MaxY);
+
+    price.close();
+    EXPECT_FALSE(price.isShown());
+    EXPECT_FALSE(list.isShown());
+    EXPECT_TRUE(elsewhere.isShown()) << "its anchor lies outside the closed popover";
+
+    // Shown again from elsewhere, it no longer belongs to the price popover.
+    price.showRelativeToRect(QRect(900, 0, 50, 20), Edge::MaxY);
+    list.showRelativeToRect(QRect(100, 300, 40, 20), Edge::MaxX);
+    price.close();
+    EXPECT_TRUE(list.isShown());
 }
 
 TEST(PopoverWindow, DarkAppearanceDarkensTheWindowAndLightensItsText) {
