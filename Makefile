@@ -18,14 +18,17 @@ demo: deps
 	@cmake --preset demo >/dev/null
 	@cmake --build --preset demo -j $(JOBS) --target gweibar gweibar-simapi gweibar-sniwatcher
 
-test-dev: dev demo
+# The crash-safety tests drive the load-test build as well.
+test-dev: dev demo loadtest
 	@ctest --preset dev
 
-# The end-to-end tests of the asan tree drive this sanitizer build of the demo.
+# The end-to-end tests of the asan tree drive these sanitizer builds of the demo and load-test programs.
 demo-asan: deps
 	@tools/make-test-certs build/demo-ca >/dev/null
 	@cmake --preset demo-asan >/dev/null
 	@cmake --build --preset demo-asan -j $(JOBS) --target gweibar gweibar-simapi gweibar-sniwatcher
+	@cmake --preset loadtest-asan >/dev/null
+	@cmake --build --preset loadtest-asan -j $(JOBS) --target gweibar gweibar-simapi
 
 test-asan: deps demo-asan
 	@cmake --preset asan >/dev/null

@@ -1,20 +1,46 @@
 #include "platform/PanelText.h"
 
+#include <QFont>
 #include <QFontMetricsF>
 #include <QGuiApplication>
 
 #include <algorithm>
 #include <cmath>
 
+namespace {
+// The title is measured several times per refresh and hardly ever changes; shaping it is the costliest
+// step of a refresh, so the last title's results are kept (with the font they were measured in).
+struct Measured {
+    QString title;
+    QFont font;
+    QString displayed;
+    QSizeF size;
+};
+
+const Measured &measured(const QString &title) {
+    static Measured last{QString(), QFont(), QString(), QSizeF(-1, -1)};
+    const QFont font = QGuiApplication::font();
+    if (last.size.width() < 0 || title != last.title || font != last.font) {
+        const QFontMetricsF metrics(font);
+        // Cut by characters first: measuring a megabyte of digits would stall the event loop.
+        const QString text = title.size() > PanelText::maxCharacters
+                                 ? title.left(PanelText::maxCharacters) + QChar(0x2026)
+                                 : title;
+        last.title = title;
+        last.font = font;
+        last.displayed = metrics.elidedText(text, Qt::ElideRight, PanelText::maxWidth);
+        last.size = QSizeF(metrics.horizontalAdvance(last.displayed), metrics.height());
+    }
+    return last;
+}
+} // namespace
+
 QString PanelText::displayed(const QString &title) {
-    // Cut by characters first: measuring a megabyte of digits would stall the event loop.
-    QString text = title.size() > maxCharacters ? title.left(maxCharacters) + QChar(0x2026) : title;
-    return QFontMetricsF(QGuiApplication::font()).elidedText(text, Qt::ElideRight, maxWidth);
+    return measured(title).displayed;
 }
 
 QSizeF PanelText::size(const QString &title) {
-    const QFontMetricsF metrics(QGuiApplication::font());
-    return {metrics.horizontalAdvance(displayed(title)), metrics.height()};
+    return measured(title).size;
 }
 
 QString PanelText::guide(double points) {

@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QStandardPaths>
+#include <QTemporaryFile>
 
 #include <cstdio>
 #include <fcntl.h>
@@ -74,7 +75,12 @@ QVariant SettingsUserDefaults::value(const QString &key) const {
 }
 
 void SettingsUserDefaults::setValue(const QString &key, const QVariant &value) {
-    m_settings->setValue(JsonSettingsFormat::settingsKey(key), value);
+    const QString settingsKey = JsonSettingsFormat::settingsKey(key);
+    // Every refresh stores the token price again, mostly unchanged; QSettings would rewrite and sync
+    // the whole file for it each time.
+    if (m_settings->contains(settingsKey) && m_settings->value(settingsKey) == value)
+        return;
+    m_settings->setValue(settingsKey, value);
     m_unsaved = true;
 }
 
@@ -118,7 +124,16 @@ void SettingsUserDefaults::prepareFile() {
         QDir().mkdir(directory, kOwnerOnlyDirectory);
     }
     // QSaveFile keeps the permissions of an existing file, so the first save inherits 0600 from here.
-    QFile file(m_filePath);
+    // The placeholder is linked into place whole: a program killed before its first save completes
+    // would otherwise leave an empty file, which does not parse.
+    if (QFileInfo::exists(m_filePath))
+        return;
+    QTemporaryFile placeholder(m_filePath + QStringLiteral(".XXXXXX")); // created 0600
+    if (placeholder.open() && placeholder.write("{}\n") == 3 && placeholder.flush() &&
+        ::link(QFile::encodeName(placeholder.fileName()).constData(),
+               QFile::encodeName(m_filePath).constData()) == 0)
+        return;
+    QFile file(m_filePath); // a file system without hard links
     if (!file.exists())
         file.open(QIODevice::WriteOnly | QIODevice::NewOnly, kOwnerOnlyFile);
 }

@@ -32,12 +32,16 @@ StripStatusItem::StripStatusItem(double length)
     });
     if (QScreen *screen = QGuiApplication::primaryScreen())
         QObject::connect(screen, &QScreen::availableGeometryChanged, m_window.get(), [this] { layOut(); });
-    setLength(length);
+    m_length = length;
+    layOut();
 }
 
 StripStatusItem::~StripStatusItem() = default;
 
 void StripStatusItem::setLength(double points) {
+    // Set twice per refresh, mostly to the same length; laying out again would measure the title again.
+    if (points == m_length)
+        return;
     m_length = points;
     layOut();
 }

@@ -14,10 +14,15 @@ import signal
 import subprocess
 import tempfile
 import time
+import urllib.error
 import urllib.request
 
 API_PORT = 38443  # compiled into the demo build
 SCREEN_WIDTH, SCREEN_HEIGHT = 1280, 800
+# What AddressSanitizer, LeakSanitizer and UndefinedBehaviorSanitizer print when they find a fault (the
+# asan tree runs these tests against a sanitizer build, with the sanitizer options of ctest's environment).
+SANITIZER_REPORTS = (b"ERROR: AddressSanitizer", b"ERROR: LeakSanitizer", b"runtime error:",
+                     b"SUMMARY: UndefinedBehaviorSanitizer")
 
 
 class Failure(Exception):
@@ -59,12 +64,23 @@ class Process:
     def lines(self):
         return self.output().splitlines()
 
+    def stderr_tail(self, size=2000):
+        with open(self.stderr_path, "rb") as f:
+            return f.read()[-size:].decode("utf-8", "replace")
+
     def check_running(self):
         code = self.popen.poll()
         if code is not None:
-            with open(self.stderr_path, "rb") as f:
-                tail = f.read()[-2000:].decode("utf-8", "replace")
-            raise Failure(f"{self.name} exited with {code}; stderr ends:\n{tail}")
+            raise Failure(f"{self.name} exited with {code}; stderr ends:\n{self.stderr_tail()}")
+
+    def sanitizer_report(self):
+        """The first sanitizer report in the standard error output, or None."""
+        if self.stderr_path == os.devnull:
+            return None
+        with open(self.stderr_path, "rb") as f:
+            err = f.read()
+        found = [err.rfind(b"\n", 0, err.find(marker)) + 1 for marker in SANITIZER_REPORTS if marker in err]
+        return err[min(found):][:6000].decode("utf-8", "replace") if found else None
 
     def stop(self):
         if self.popen.poll() is None:
@@ -80,11 +96,16 @@ class Process:
 
 
 class Session:
-    def __init__(self, demo_dir, ca_dir, artefacts):
+    def __init__(self, demo_dir, ca_dir, artefacts, api_port=API_PORT, program_dir=None):
+        """`program_dir`: the build tree whose gweibar and simulated API run (a build with another
+        compiled-in port, `api_port`); the test watcher always comes from `demo_dir`."""
         self.demo_dir = demo_dir
+        self.program_dir = program_dir or demo_dir
+        self.api_port = api_port
         self.ca_dir = ca_dir
         self.artefacts = artefacts
         self.processes = []
+        self.spawned = []  # all of them, ended or not, for the sanitizer check at the end
         self.tmp = None
         self.env = None
         self.control_port = None
@@ -106,6 +127,7 @@ class Session:
         runtime = os.path.join(self.tmp, "runtime")
         for d in (home, runtime):
             os.makedirs(d, mode=0o700)
+        # The rest of the environment passes on, ctest's ASAN_OPTIONS, LSAN_OPTIONS and UBSAN_OPTIONS too.
         env = {k: v for k, v in os.environ.items()
                if k not in ("DISPLAY", "WAYLAND_DISPLAY", "DBUS_SESSION_BUS_ADDRESS", "XAUTHORITY",
                             "QT_QPA_PLATFORM", "QT_SCALE_FACTOR", "XDG_CURRENT_DESKTOP")}
@@ -127,7 +149,7 @@ class Session:
             raise
         return self
 
-    def __exit__(self, *_):
+    def __exit__(self, exc_type, *_):
         signal.signal(signal.SIGINT, signal.SIG_IGN)  # a second Ctrl-C must not cut the clean-up short
         for process in reversed(self.processes):
             process.stop()
@@ -135,11 +157,18 @@ class Session:
         if self.tmp:
             shutil.rmtree(self.tmp, ignore_errors=True)
             self.tmp = None
+        reports = [(p.name, p.sanitizer_report()) for p in self.spawned]
+        reports = [f"{name}.stderr:\n{report}" for name, report in reports if report]
+        if reports and exc_type is None:
+            raise Failure("sanitizer report in " + "\n".join(reports))
+        if reports:
+            print("sanitizer report in " + "\n".join(reports), flush=True)
         return False
 
     def _spawn(self, name, argv, stdin=None):
         process = Process(name, argv, self.env, self.artefacts, stdin)
         self.processes.append(process)
+        self.spawned.append(process)
         return process
 
     def _start_display(self):
@@ -186,7 +215,7 @@ class Session:
         deadline, waited = time.monotonic() + 60, False
         while True:
             simapi = self._spawn("simapi", [
-                os.path.join(self.demo_dir, "tools", "simapi", "gweibar-simapi"), "--port", str(API_PORT),
+                os.path.join(self.program_dir, "tools", "simapi", "gweibar-simapi"), "--port", str(self.api_port),
                 "--tls", "--cert", os.path.join(self.ca_dir, "server.pem"),
                 "--key", os.path.join(self.ca_dir, "server.key"), "--control-port", "0"])
 
@@ -209,7 +238,7 @@ class Session:
                 simapi.check_running()
             self.processes.remove(simapi)
             if not waited:
-                print(f"port {API_PORT} is in use; waiting for it", flush=True)
+                print(f"port {self.api_port} is in use; waiting for it", flush=True)
                 waited = True
             time.sleep(1)
 
@@ -226,12 +255,21 @@ class Session:
         self.watcher.popen.stdin.write(line.encode() + b"\n")
         self.watcher.popen.stdin.flush()
 
-    def start_gweibar(self):
-        self.gweibar = self._spawn("gweibar", [os.path.join(self.demo_dir, "menubar", "gweibar")])
+    def start_gweibar(self, wrapper=(), name="gweibar"):
+        """`wrapper`: a command that ends by exec'ing its arguments (the program keeps its pid)."""
+        self.gweibar = self._spawn(name, [*wrapper, os.path.join(self.program_dir, "menubar", "gweibar")])
         return self.gweibar
 
+    def stop_process(self, process):
+        process.stop()
+        if process in self.processes:
+            self.processes.remove(process)
+
+    def defaults_path(self):
+        return os.path.join(self.env["XDG_CONFIG_HOME"], "gweibar", "defaults.json")
+
     def defaults(self):
-        path = os.path.join(self.env["XDG_CONFIG_HOME"], "gweibar", "defaults.json")
+        path = self.defaults_path()
         try:
             with open(path, encoding="utf-8") as f:
                 return json.load(f)
@@ -244,18 +282,27 @@ class Session:
         data = json.dumps(body).encode() if body is not None else None
         request = urllib.request.Request(f"http://127.0.0.1:{self.control_port}/__control/{route}",
                                          data=data, method=method)
-        with urllib.request.urlopen(request, timeout=10) as reply:
-            return json.loads(reply.read() or b"null")
+        try:
+            with urllib.request.urlopen(request, timeout=10) as reply:
+                return json.loads(reply.read() or b"null")
+        except urllib.error.HTTPError as error:
+            raise Failure(f"control {route}: HTTP {error.code} {error.read()[:500]!r}") from error
 
     def serve_gas_prices(self, low_wei, standard_wei, fast_wei, chain="*"):
         """From now on gas-price requests for `chain` ("*": all) get these prices (wei, as text)."""
-        document = {"code": 0, "message": "ok", "data": {
-            "low": {"price": low_wei}, "standard": {"price": standard_wei}, "fast": {"price": fast_wei}}}
         path = "/api/v1/chains/EVM/" + ("*" if chain == "*" else f"{chain}/gas_price")
-        self._control("POST", "script", {
-            "path": path,
-            "set": {"kind": "fixed", "headers": {"Content-Type": "application/json"},
-                    "body": json.dumps(document)}})
+        self._control("POST", "script", {"path": path, "set": gas_price_reply(low_wei, standard_wei, fast_wei)})
+
+    def script(self, entries):
+        """Script entries as the simulated API's control channel takes them (tools/simapi/README.md)."""
+        self._control("POST", "script", entries)
+
+    def refuse_connections(self, refuse):
+        self._control("POST", "refuse", {"refuse": refuse})
+
+    def api_status(self):
+        """{"requests": [...], "open_connections": n, "pending_replies": n}"""
+        return self._control("GET", "requests")
 
     def requests(self):
         return self._control("GET", "requests")["requests"]
@@ -306,6 +353,33 @@ class Session:
         width, height = int(fields[1]), int(fields[2])
         data = ppm[position + 1:]
         return width, height, [data[y * width * 3:(y + 1) * width * 3] for y in range(height)]
+
+
+def gas_price_reply(low_wei, standard_wei, fast_wei, close=False, **extra):
+    """A `fixed` behaviour answering a gas-price request with these prices (wei, as text). With `close`
+    the server closes the connection after it, so that every request needs a new one."""
+    document = {"code": 0, "message": "ok", "data": {
+        "low": {"price": low_wei}, "standard": {"price": standard_wei}, "fast": {"price": fast_wei}}}
+    return fixed_reply(json.dumps(document), close, **extra)
+
+
+def fixed_reply(body, close=False, **extra):
+    headers = [["Content-Type", "application/json"]]
+    if close:  # a given Content-Length makes the server close the connection afterwards
+        headers.append(["Content-Length", str(len(body.encode()))])
+    return {"kind": "fixed", "headers": headers, "body": body, **extra}
+
+
+def vm_kib(pid, field):
+    """A `Vm...` field of /proc/<pid>/status in KiB, or None once the process is gone."""
+    try:
+        with open(f"/proc/{pid}/status", encoding="ascii") as f:
+            for line in f:
+                if line.startswith(field + ":"):
+                    return int(line.split()[1])
+    except OSError:
+        pass
+    return None
 
 
 class _Adopted(Process):

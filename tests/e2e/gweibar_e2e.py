@@ -3,8 +3,8 @@
 
     gweibar_e2e.py --demo build/demo --ca build/demo-ca --artefacts DIR CASE
 
-CASE is one of: label, popover, network, outside, strip. Screenshots and every process's output
-are kept in DIR.
+CASE is one of: label, popover, network, outside, strip. Each ends the program with its Quit button
+and expects a normal exit. Screenshots and every process's output are kept in DIR.
 """
 
 import argparse
@@ -116,6 +116,35 @@ def only_popover(session, what):
     windows = session.visible_windows("gweibar popover")
     expect(len(windows) == 1, f"{what}: expected one popover window, found {len(windows)}")
     return windows[0]
+
+
+def quit_through_popover(session):
+    """Ends gweibar with the price popover's Quit button and expects a normal exit.
+
+    Not with a signal: the program does not handle SIGTERM, and only a normal exit lets LeakSanitizer
+    check for leaks (in the asan tree's sanitizer build)."""
+    gweibar = session.gweibar
+    gweibar.check_running()
+    if not session.visible_windows("gweibar popover"):
+        if session.watcher:
+            session.watcher_command(f"activate {SCREEN_WIDTH - 1} 12")
+        else:
+            strip = session.visible_windows("gweibar")
+            expect(len(strip) == 1, f"{len(strip)} strip windows")
+            click(session, centre(session.geometry(strip[0])))
+
+    def one_popover():
+        windows = session.visible_windows("gweibar popover")
+        return windows[0] if len(windows) == 1 else None
+
+    popover = wait_until("one price popover", one_popover, 10)
+    time.sleep(0.5)
+    buttons = popover_buttons(session, popover)
+    expect(len(buttons) == 4, f"expected the four buttons Web, Network, Close list, Quit; found {buttons}")
+    click(session, centre(buttons[3]))
+    wait_until("gweibar exits after Quit", lambda: gweibar.popen.poll() is not None, 30)
+    code = gweibar.popen.returncode
+    expect(code == 0, f"gweibar exited with {code} after Quit; stderr ends:\n{gweibar.stderr_tail()}")
 
 
 # -- cases ------------------------------------------------------------------------------------------
@@ -332,6 +361,7 @@ def main():
         with Session(args.demo, args.ca, args.artefacts) as session:
             try:
                 CASES[args.case](session)
+                quit_through_popover(session)
             except Failure:
                 session.screenshot("failure")
                 raise

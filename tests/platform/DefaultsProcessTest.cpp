@@ -135,11 +135,12 @@ TEST_F(DefaultsProcessTest, ASaveIsNotHeldUpByLockFilesOfKilledWriters) {
     const struct {
         const char *name;
         QByteArray lock;
-        const char *rmlock; // nullptr: none
+        const char *rmlock;   // nullptr: none
+        const char *selected; // a new value each time: an unchanged one is not saved at all
     } cases[] = {
-        {"killed before writing its lock", "", nullptr},
-        {"killed holding its lock", deadWritersLock, nullptr},
-        {"killed while removing a stale lock", deadWritersLock, ""},
+        {"killed before writing its lock", "", nullptr, R"("56")"},
+        {"killed holding its lock", deadWritersLock, nullptr, R"("137")"},
+        {"killed while removing a stale lock", deadWritersLock, "", R"("250")"},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
@@ -154,7 +155,7 @@ TEST_F(DefaultsProcessTest, ASaveIsNotHeldUpByLockFilesOfKilledWriters) {
 
         // QLockFile gives up on a lock it cannot tell is stale after 30 s; this wait is a freeze guard.
         QProcess writer;
-        writer.start(DEFAULTS_TOOL, {file(), "set", "selectedKey", R"("56")"});
+        writer.start(DEFAULTS_TOOL, {file(), "set", "selectedKey", c.selected});
         ASSERT_TRUE(writer.waitForFinished(15000));
         EXPECT_EQ(writer.exitCode(), 0);
         EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"defaults.json"});

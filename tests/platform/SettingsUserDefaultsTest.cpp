@@ -173,6 +173,28 @@ TEST_F(SettingsUserDefaultsTest, MovesAnUnreadableFileAsideAndStartsEmpty) {
     }
 }
 
+TEST_F(SettingsUserDefaultsTest, AnUnchangedValueLeavesTheFileAsItIs) {
+    SettingsUserDefaults defaults(file());
+    defaults.setValue("1", kRecord);
+    defaults.setValue("selectedKey", "56");
+    ASSERT_TRUE(defaults.synchronize());
+    struct stat before {};
+    ASSERT_EQ(stat(QFile::encodeName(file()), &before), 0);
+
+    defaults.setValue("1", QVariantMap(kRecord));
+    defaults.setValue("selectedKey", "56");
+    EXPECT_TRUE(defaults.synchronize());
+    struct stat after {};
+    ASSERT_EQ(stat(QFile::encodeName(file()), &after), 0);
+    EXPECT_EQ(after.st_ino, before.st_ino) << "a save replaces the file; nothing changed, so none ran";
+
+    QVariantMap changed = kRecord;
+    changed.insert("tokenPriceKey", "1834.28");
+    defaults.setValue("1", changed);
+    EXPECT_TRUE(defaults.synchronize());
+    EXPECT_EQ(fileObject().value("1").toObject().value("tokenPriceKey").toString(), "1834.28");
+}
+
 TEST_F(SettingsUserDefaultsTest, AnEmptyFileIsNotCorrupt) {
     writeFile("");
     testing::internal::CaptureStderr();
