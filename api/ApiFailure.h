@@ -22,5 +22,4 @@ struct DecodeError {
 using ApiFailure = std::variant<TransportError, DecodeError, ZelkApiError>;
 
 // What a request's completion receives: the document, or why there is none.
-template <class T>
-using ApiOutcome = std::variant<T, ApiFailure>;
+template <class T> using ApiOutcome = std::variant<T, ApiFailure>;

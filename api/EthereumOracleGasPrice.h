@@ -27,7 +27,8 @@ struct EthereumOracleGasPrice {
     EthereumOracleGasPriceValue fast;
     std::optional<EthereumOracleGasPriceValue> base;
 
-    static std::variant<EthereumOracleGasPrice, DecodeError> decode(const QJsonValue &value, const QString &path);
+    static std::variant<EthereumOracleGasPrice, DecodeError> decode(const QJsonValue &value,
+                                                                    const QString &path);
     QJsonObject encode() const;
     bool operator==(const EthereumOracleGasPrice &) const = default;
 };

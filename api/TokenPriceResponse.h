@@ -18,7 +18,8 @@ struct TokenPriceResponse {
             QString chainType;              // "chain_type"
             std::optional<QString> chainId; // "chain_id"
 
-            static std::variant<ChainResponse, DecodeError> decode(const QJsonValue &value, const QString &path);
+            static std::variant<ChainResponse, DecodeError> decode(const QJsonValue &value,
+                                                                   const QString &path);
             QJsonObject encode() const;
             bool operator==(const ChainResponse &) const = default;
         };
@@ -29,7 +30,8 @@ struct TokenPriceResponse {
             std::optional<QString> priceRatio; // "percent_change"
             std::optional<QString> exchange;
 
-            static std::variant<TokenResponse, DecodeError> decode(const QJsonValue &value, const QString &path);
+            static std::variant<TokenResponse, DecodeError> decode(const QJsonValue &value,
+                                                                   const QString &path);
             QJsonObject encode() const;
             bool operator==(const TokenResponse &) const = default;
         };

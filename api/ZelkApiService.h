@@ -21,8 +21,7 @@ using HTTPHeaders = QList<QPair<QByteArray, QByteArray>>;
 struct ZelkApiService {
     using EthereumOracleGasPrice = ::EthereumOracleGasPrice;
     using TokenPriceResponse = ::TokenPriceResponse;
-    template <class T>
-    using ZelkResult = ::ZelkResult<T>;
+    template <class T> using ZelkResult = ::ZelkResult<T>;
     using ZelkApiError = ::ZelkApiError;
 
     QString api; // base URL, no trailing "/"
@@ -34,7 +33,8 @@ struct ZelkApiService {
     void postRequest(const QString &path, const QJsonObject &parameters,
                      std::function<void(ApiOutcome<TokenPriceResponse>)> completion) const;
     // Completion runs on the main thread at most once: a transport failure only prints a debug line.
-    void getRequest(const QString &path, std::function<void(ApiOutcome<EthereumOracleGasPrice>)> completion) const;
+    void getRequest(const QString &path,
+                    std::function<void(ApiOutcome<EthereumOracleGasPrice>)> completion) const;
 
     // What the HTTP client hands a reply handler: the whole body, or why there is none.
     using DataResponse = std::variant<QByteArray, TransportError>;

@@ -12,8 +12,7 @@
 // The reply envelope over a document type T. T provides
 //   static std::variant<T, DecodeError> decode(const QJsonValue &value, const QString &path);
 //   QJsonObject encode() const;
-template <class T>
-struct ZelkResult {
+template <class T> struct ZelkResult {
     std::int64_t code = 0;
     std::optional<QString> message;
     std::optional<T> data;

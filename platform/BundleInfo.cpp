@@ -3,19 +3,19 @@
 #include "platform/BuildConfig.h"
 
 namespace {
-QVariantMap &overridden()
-{
+QVariantMap &overridden() {
     static QVariantMap info;
     return info;
 }
 } // namespace
 
-QVariantMap BundleInfo::infoDictionary()
-{
+QVariantMap BundleInfo::infoDictionary() {
     if (!overridden().isEmpty())
         return overridden();
     return {{QStringLiteral("CFBundleShortVersionString"), QStringLiteral(GWEIBAR_VERSION)},
             {QStringLiteral("CFBundleVersion"), QStringLiteral(GWEIBAR_BUILD_NUMBER)}};
 }
 
-void BundleInfo::overrideForTesting(const QVariantMap &info) { overridden() = info; }
+void BundleInfo::overrideForTesting(const QVariantMap &info) {
+    overridden() = info;
+}

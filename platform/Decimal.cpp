@@ -5,8 +5,7 @@
 Decimal::Decimal(bool negative, mpz_class significand, std::int64_t exponent)
     : m_negative(negative)
     , m_significand(std::move(significand))
-    , m_exponent(exponent)
-{
+    , m_exponent(exponent) {
     if (m_significand < 0) {
         m_significand = -m_significand;
         m_negative = !m_negative;
@@ -14,8 +13,7 @@ Decimal::Decimal(bool negative, mpz_class significand, std::int64_t exponent)
     normalize();
 }
 
-std::optional<Decimal> Decimal::parse(std::string_view text)
-{
+std::optional<Decimal> Decimal::parse(std::string_view text) {
     bool negative = false;
     if (!text.empty() && (text.front() == '-' || text.front() == '+')) {
         negative = text.front() == '-';
@@ -45,8 +43,7 @@ std::optional<Decimal> Decimal::parse(std::string_view text)
     return Decimal(negative, std::move(significand), -fractionDigits);
 }
 
-void Decimal::normalize()
-{
+void Decimal::normalize() {
     if (m_significand == 0) {
         m_negative = false;
         m_exponent = 0;
@@ -54,12 +51,11 @@ void Decimal::normalize()
     }
     // Trailing zeros move into the exponent, so equal values have one representation. One mpz_remove,
     // not a division per zero: a reply may carry a million of them.
-    m_exponent += static_cast<std::int64_t>(mpz_remove(m_significand.get_mpz_t(), m_significand.get_mpz_t(),
-                                                       mpz_class(10).get_mpz_t()));
+    m_exponent += static_cast<std::int64_t>(
+        mpz_remove(m_significand.get_mpz_t(), m_significand.get_mpz_t(), mpz_class(10).get_mpz_t()));
 }
 
-std::string Decimal::toString() const
-{
+std::string Decimal::toString() const {
     std::string digits = m_significand.get_str(10);
     std::string out;
     if (m_negative)
@@ -83,15 +79,16 @@ std::string Decimal::toString() const
     return out;
 }
 
-Decimal Decimal::operator*(const Decimal &other) const
-{
+Decimal Decimal::operator*(const Decimal &other) const {
     return Decimal(m_negative != other.m_negative, m_significand * other.m_significand,
                    m_exponent + other.m_exponent);
 }
 
-Decimal Decimal::shifted(std::int64_t places) const { return Decimal(m_negative, m_significand, m_exponent + places); }
+Decimal Decimal::shifted(std::int64_t places) const {
+    return Decimal(m_negative, m_significand, m_exponent + places);
+}
 
-bool Decimal::operator==(const Decimal &other) const
-{
-    return m_negative == other.m_negative && m_significand == other.m_significand && m_exponent == other.m_exponent;
+bool Decimal::operator==(const Decimal &other) const {
+    return m_negative == other.m_negative && m_significand == other.m_significand &&
+           m_exponent == other.m_exponent;
 }

@@ -2,19 +2,16 @@
 
 #include <algorithm>
 
-NotificationCenter &NotificationCenter::defaultCenter()
-{
+NotificationCenter &NotificationCenter::defaultCenter() {
     static NotificationCenter center;
     return center;
 }
 
-void NotificationCenter::addObserver(QObject *context, const QString &name, std::function<void()> handler)
-{
+void NotificationCenter::addObserver(QObject *context, const QString &name, std::function<void()> handler) {
     m_observers.push_back({context, name, std::move(handler)});
 }
 
-void NotificationCenter::postNotificationName(const QString &name)
-{
+void NotificationCenter::postNotificationName(const QString &name) {
     std::erase_if(m_observers, [](const Observer &o) { return o.context.isNull(); });
     // A handler may add observers while we deliver; iterate over a copy of the current list.
     const std::vector<Observer> observers = m_observers;

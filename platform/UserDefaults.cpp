@@ -6,10 +6,11 @@ namespace {
 UserDefaults *g_standard = nullptr;
 }
 
-UserDefaults &UserDefaults::standard()
-{
+UserDefaults &UserDefaults::standard() {
     Q_ASSERT_X(g_standard, "UserDefaults::standard", "no store installed");
     return *g_standard;
 }
 
-void UserDefaults::setStandard(UserDefaults *defaults) { g_standard = defaults; }
+void UserDefaults::setStandard(UserDefaults *defaults) {
+    g_standard = defaults;
+}

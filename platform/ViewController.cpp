@@ -5,14 +5,13 @@
 
 ViewController::ViewController(const QString &nibName, QObject *parent)
     : QObject(parent)
-    , m_nibName(nibName)
-{
+    , m_nibName(nibName) {}
+
+ViewController::~ViewController() {
+    delete m_view;
 }
 
-ViewController::~ViewController() { delete m_view; }
-
-QWidget *ViewController::view()
-{
+QWidget *ViewController::view() {
     if (m_view)
         return m_view;
     QFile file(QStringLiteral(":/ui/%1.ui").arg(m_nibName));

@@ -25,9 +25,7 @@ public:
 protected:
     virtual void viewDidLoad() {}
 
-    template <class W>
-    QPointer<W> outlet(const char *objectName) const
-    {
+    template <class W> QPointer<W> outlet(const char *objectName) const {
         return m_view ? QPointer<W>(m_view->findChild<W *>(QString::fromLatin1(objectName))) : QPointer<W>();
     }
 

@@ -29,6 +29,14 @@ class Failure(Exception):
     pass
 
 
+def demo_build_missing(demo):
+    """The first program of the demo build that is not there, with what to do; None when all are."""
+    for tool in ("menubar/gweibar", "tools/simapi/gweibar-simapi", "tools/sniwatcher/gweibar-sniwatcher"):
+        if not os.access(os.path.join(demo, tool), os.X_OK):
+            return f"missing {os.path.join(demo, tool)}: build the demo configuration first (make demo)"
+    return None
+
+
 def wait_until(what, predicate, timeout, interval=0.05):
     """Polls until `predicate` returns something truthy and returns that; raises Failure after `timeout` s."""
     deadline = time.monotonic() + timeout

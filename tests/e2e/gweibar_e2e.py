@@ -14,7 +14,7 @@ import sys
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from e2e_session import SCREEN_HEIGHT, SCREEN_WIDTH, Failure, Session, wait_until  # noqa: E402
+from e2e_session import demo_build_missing, SCREEN_HEIGHT, SCREEN_WIDTH, Failure, Session, wait_until  # noqa: E402
 
 GWEI = 10**9
 ROW_HEIGHT = 21  # the network list's rows
@@ -353,10 +353,9 @@ def main():
     parser.add_argument("case", choices=sorted(CASES))
     args = parser.parse_args()
 
-    for tool in ("menubar/gweibar", "tools/simapi/gweibar-simapi", "tools/sniwatcher/gweibar-sniwatcher"):
-        if not os.access(os.path.join(args.demo, tool), os.X_OK):
-            print(f"missing {os.path.join(args.demo, tool)}: build the demo configuration first (make demo)")
-            return 1
+    if missing := demo_build_missing(args.demo):
+        print(missing)
+        return 1
     try:
         with Session(args.demo, args.ca, args.artefacts) as session:
             try:

@@ -25,7 +25,7 @@ import threading
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from e2e_session import (API_PORT, SCREEN_WIDTH, Failure, Session, fixed_reply, gas_price_reply,  # noqa: E402
+from e2e_session import (demo_build_missing, API_PORT, SCREEN_WIDTH, Failure, Session, fixed_reply, gas_price_reply,  # noqa: E402
                          vm_kib, wait_until)
 
 GWEI = 10**9
@@ -455,10 +455,9 @@ def main():
     parser.add_argument("group", choices=sorted(GROUPS))
     args = parser.parse_args()
 
-    for tool in ("menubar/gweibar", "tools/simapi/gweibar-simapi", "tools/sniwatcher/gweibar-sniwatcher"):
-        if not os.access(os.path.join(args.demo, tool), os.X_OK):
-            print(f"missing {os.path.join(args.demo, tool)}: build the demo configuration first (make demo)")
-            return 1
+    if missing := demo_build_missing(args.demo):
+        print(missing)
+        return 1
     started = time.monotonic()
     run = None
     try:

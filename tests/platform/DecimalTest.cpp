@@ -2,19 +2,17 @@
 
 #include <gtest/gtest.h>
 
-TEST(Decimal, ParsesOnlyPlainDecimalText)
-{
+TEST(Decimal, ParsesOnlyPlainDecimalText) {
     struct Case {
         const char *text;
         const char *form; // nullptr: rejected
     };
     const Case cases[] = {
-        {"0", "0"},           {"12", "12"},         {"-12.50", "-12.5"},  {"+3", "3"},
-        {".5", "0.5"},        {"5.", "5"},          {"-0", "0"},          {"0.000", "0"},
-        {"007", "7"},         {"1800", "1800"},     {"", nullptr},        {"-", nullptr},
-        {".", nullptr},       {"--", nullptr},      {"1.2.3", nullptr},   {" 1", nullptr},
-        {"1 ", nullptr},      {"1e3", nullptr},     {"1,5", nullptr},     {"0x10", nullptr},
-        {"NaN", nullptr},     {"inf", nullptr},     {"١٢", nullptr},      {"+-1", nullptr},
+        {"0", "0"},       {"12", "12"},     {"-12.50", "-12.5"}, {"+3", "3"},      {".5", "0.5"},
+        {"5.", "5"},      {"-0", "0"},      {"0.000", "0"},      {"007", "7"},     {"1800", "1800"},
+        {"", nullptr},    {"-", nullptr},   {".", nullptr},      {"--", nullptr},  {"1.2.3", nullptr},
+        {" 1", nullptr},  {"1 ", nullptr},  {"1e3", nullptr},    {"1,5", nullptr}, {"0x10", nullptr},
+        {"NaN", nullptr}, {"inf", nullptr}, {"١٢", nullptr},     {"+-1", nullptr},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.text);
@@ -28,8 +26,7 @@ TEST(Decimal, ParsesOnlyPlainDecimalText)
     }
 }
 
-TEST(Decimal, IsExactAtAnySize)
-{
+TEST(Decimal, IsExactAtAnySize) {
     const std::string wei = "123456789012345678901234567890123456789012345678901234567890";
     const auto d = Decimal::parse(wei);
     ASSERT_TRUE(d);
@@ -38,8 +35,7 @@ TEST(Decimal, IsExactAtAnySize)
     EXPECT_EQ(d->shifted(-70).toString(), "0.0000000000" + wei.substr(0, 59));
 }
 
-TEST(Decimal, MultipliesAndShiftsExactly)
-{
+TEST(Decimal, MultipliesAndShiftsExactly) {
     struct Case {
         const char *a, *b;
         std::int64_t shift;
@@ -61,8 +57,7 @@ TEST(Decimal, MultipliesAndShiftsExactly)
     }
 }
 
-TEST(Decimal, LongRunsOfZerosStayCheap)
-{
+TEST(Decimal, LongRunsOfZerosStayCheap) {
     // A hostile reply may hold a million zeros; normalising them must not take quadratic time.
     const std::string text = "1" + std::string(1'000'000, '0');
     const auto d = Decimal::parse(text);

@@ -12,8 +12,7 @@ public:
 
     QVariant value(const QString &key) const override { return values.value(key); }
     void setValue(const QString &key, const QVariant &value) override { values.insert(key, value); }
-    bool synchronize() override
-    {
+    bool synchronize() override {
         ++synchronizeCount;
         return true;
     }
