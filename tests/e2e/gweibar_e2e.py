@@ -211,6 +211,18 @@ def case_popover(session):
     gweibar.check_running()
 
 
+def open_popover_at_right_edge(session):
+    """Activates the item at the screen's right edge, as a panel item at the far right would; returns the
+    popover window and its four buttons."""
+    session.watcher_command(f"activate {SCREEN_WIDTH - 1} 12")
+    popover = wait_until("the price popover appears",
+                         lambda: session.visible_windows("gweibar popover"), 10)[0]
+    time.sleep(0.5)
+    buttons = popover_buttons(session, popover)
+    expect(len(buttons) == 4, f"expected the four buttons Web, Network, Close list, Quit; found {buttons}")
+    return popover, buttons
+
+
 def case_network(session):
     """A double click on "Polygon" stores 137, prints the name and moves the requests to chain 137."""
     session.serve_gas_prices(wei("12"), wei("13.5"), wei("15"), chain="1")
@@ -220,13 +232,7 @@ def case_network(session):
     wait_until("Ethereum prices on the label",
                lambda: label_line(("12", "13.5", "15")) in watcher.lines(), 15)
 
-    # At the screen's right edge, as a panel item at the far right would open it.
-    session.watcher_command(f"activate {SCREEN_WIDTH - 1} 12")
-    popover = wait_until("the price popover appears",
-                         lambda: session.visible_windows("gweibar popover"), 10)[0]
-    time.sleep(0.5)
-    buttons = popover_buttons(session, popover)
-    expect(len(buttons) == 4, f"expected the four buttons Web, Network, Close list, Quit; found {buttons}")
+    popover, buttons = open_popover_at_right_edge(session)
     network_button = buttons[1]
     click(session, centre(network_button))
     windows = wait_until("the network list appears",
@@ -281,12 +287,7 @@ def case_network(session):
 def case_outside(session):
     """Focus moving to another window (a click into another application) closes the popover and its list."""
     _, gweibar = start_with_watcher(session, ("12", "13.5", "15"))
-    session.watcher_command(f"activate {SCREEN_WIDTH - 1} 12")
-    popover = wait_until("the price popover appears",
-                         lambda: session.visible_windows("gweibar popover"), 10)[0]
-    time.sleep(0.5)
-    buttons = popover_buttons(session, popover)
-    expect(len(buttons) == 4, f"expected the four buttons Web, Network, Close list, Quit; found {buttons}")
+    _, buttons = open_popover_at_right_edge(session)
     click(session, centre(buttons[1]))
     wait_until("the network list appears", lambda: len(session.visible_windows("gweibar popover")) == 2, 10)
 
