@@ -9,6 +9,7 @@
 #include <QStandardPaths>
 #include <QTemporaryFile>
 
+#include <algorithm>
 #include <cstdio>
 #include <fcntl.h>
 #include <sys/file.h>
@@ -36,6 +37,30 @@ void removeAbandonedLockFile(const QString &path) {
         current.st_ino == opened.st_ino)
         ::unlink(name.constData());
     ::close(fd);
+}
+
+// The same JSON value of the same kind. QVariant's == calls the text "56" and the number 56 equal, at
+// any depth of a map.
+bool sameJsonValue(const QVariant &a, const QVariant &b) {
+    if (a.typeId() != b.typeId())
+        return false;
+    if (a.typeId() == QMetaType::QVariantMap) {
+        const QVariantMap x = a.toMap();
+        const QVariantMap y = b.toMap();
+        if (x.size() != y.size())
+            return false;
+        for (auto i = x.cbegin(), j = y.cbegin(); i != x.cend(); ++i, ++j) {
+            if (i.key() != j.key() || !sameJsonValue(i.value(), j.value()))
+                return false;
+        }
+        return true;
+    }
+    if (a.typeId() == QMetaType::QVariantList) {
+        const QVariantList x = a.toList();
+        const QVariantList y = b.toList();
+        return std::equal(x.cbegin(), x.cend(), y.cbegin(), y.cend(), sameJsonValue);
+    }
+    return a == b;
 }
 
 } // namespace
@@ -77,9 +102,14 @@ QVariant SettingsUserDefaults::value(const QString &key) const {
 void SettingsUserDefaults::setValue(const QString &key, const QVariant &value) {
     const QString settingsKey = JsonSettingsFormat::settingsKey(key);
     // Every refresh stores the token price again, mostly unchanged; QSettings would rewrite and sync
-    // the whole file for it each time.
-    if (m_settings->contains(settingsKey) && m_settings->value(settingsKey) == value)
-        return;
+    // the whole file for it each time. Unchanged means unchanged in the file as it is now: with nothing
+    // pending, QSettings' sync only reads, and only a file that another writer has changed. With
+    // something pending the file is written at the next synchronize anyway.
+    if (!m_unsaved) {
+        m_settings->sync();
+        if (m_settings->contains(settingsKey) && sameJsonValue(m_settings->value(settingsKey), value))
+            return;
+    }
     m_settings->setValue(settingsKey, value);
     m_unsaved = true;
 }

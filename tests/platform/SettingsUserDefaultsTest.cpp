@@ -7,6 +7,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTemporaryDir>
+#include <QThread>
 
 #include <gtest/gtest.h>
 
@@ -193,6 +194,58 @@ TEST_F(SettingsUserDefaultsTest, AnUnchangedValueLeavesTheFileAsItIs) {
     defaults.setValue("1", changed);
     EXPECT_TRUE(defaults.synchronize());
     EXPECT_EQ(fileObject().value("1").toObject().value("tokenPriceKey").toString(), "1834.28");
+}
+
+// Qt calls a text and a number equal when the text reads as that number, inside maps too; the file
+// keeps the kind, so such a value is a change and must be written.
+TEST_F(SettingsUserDefaultsTest, AValueOfAnotherKindIsAChange) {
+    struct Case {
+        const char *name;
+        QByteArray fileBefore;
+        QString key;
+        QVariant value;
+    };
+    const Case cases[] = {
+        {"number, then its text", R"({"selectedKey": 56})", "selectedKey", QString("56")},
+        {"fraction, then its text", R"({"selectedKey": 5.5})", "selectedKey", QString("5.5")},
+        {"boolean, then its text", R"({"selectedKey": true})", "selectedKey", QString("true")},
+        {"null, then the empty text", R"({"selectedKey": null})", "selectedKey", QString("")},
+        {"number inside a record", R"({"1": {"tokenPriceKey": 5}})", "1",
+         QVariantMap{{"tokenPriceKey", "5"}}},
+        {"number two levels down", R"({"1": {"gasPriceKey": {"low": 1}}})", "1",
+         QVariantMap{{"gasPriceKey", QVariantMap{{"low", "1"}}}}},
+        {"list, then a record", R"({"1": ["5"]})", "1", QVariantMap{{"0", "5"}}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        writeFile(c.fileBefore);
+        SettingsUserDefaults defaults(file());
+        defaults.setValue(c.key, c.value);
+        ASSERT_TRUE(defaults.synchronize());
+        EXPECT_EQ(fileObject().value(c.key), QJsonValue::fromVariant(c.value));
+        EXPECT_EQ(defaults.value(c.key).typeId(), c.value.typeId());
+    }
+}
+
+// Another process may change a key after this one read it; saving the value read earlier must put it
+// back in the file, not be skipped against the stale copy in memory.
+TEST_F(SettingsUserDefaultsTest, AValueChangedByAnotherWriterIsSavedAgain) {
+    writeFile(R"({"selectedKey": "1", "1": {"tokenPriceKey": "300"}})");
+    SettingsUserDefaults defaults(file());
+    ASSERT_EQ(defaults.value("selectedKey"), QString("1"));
+    ASSERT_EQ(defaults.value("1"), QVariantMap({{"tokenPriceKey", "300"}}));
+
+    QThread::msleep(20); // a newer modification time than the one read
+    writeFile(R"({"selectedKey": "137", "1": {"tokenPriceKey": "301"}, "56": {"tokenPriceKey": "7"}})");
+
+    defaults.setValue("selectedKey", QString("1"));
+    ASSERT_TRUE(defaults.synchronize());
+    defaults.setValue("1", QVariantMap{{"tokenPriceKey", "300"}});
+    ASSERT_TRUE(defaults.synchronize());
+    EXPECT_EQ(fileObject(),
+              QJsonDocument::fromJson(
+                  R"({"selectedKey": "1", "1": {"tokenPriceKey": "300"}, "56": {"tokenPriceKey": "7"}})")
+                  .object());
 }
 
 TEST_F(SettingsUserDefaultsTest, AnEmptyFileIsNotCorrupt) {
