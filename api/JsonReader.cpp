@@ -3,8 +3,6 @@
 #include <QMetaType>
 #include <QVariant>
 
-#include <cmath>
-
 namespace {
 
 QLatin1StringView kindName(const QJsonValue &value) {
@@ -80,15 +78,13 @@ std::optional<std::int64_t> JsonReader::int64Member(QLatin1StringView key, bool 
 std::optional<std::int64_t> JsonReader::wholeInt64(const QJsonValue &value) {
     if (!value.isDouble())
         return std::nullopt;
-    // Integers that fit are kept exact by the parser; only the rest arrive as doubles.
+    // Before parsing, every number text that Qt would misjudge was rewritten (JsonNumberText): an
+    // integer here is the exact value of its text, and what Qt holds as a double is a fraction or out
+    // of range.
     const QVariant variant = value.toVariant();
     if (variant.typeId() == QMetaType::LongLong)
         return variant.toLongLong();
-    const double number = value.toDouble();
-    constexpr double limit = 9223372036854775808.0; // 2^63
-    if (!(number >= -limit && number < limit) || std::trunc(number) != number)
-        return std::nullopt;
-    return static_cast<std::int64_t>(number);
+    return std::nullopt;
 }
 
 QString JsonReader::memberPath(const QString &path, QLatin1StringView key) {

@@ -1,6 +1,10 @@
 // "code" and "time" are read exactly: whole values within the signed 64-bit range, nothing else.
 #include "DecoderFixtures.h"
 
+#include "api/JsonNumberText.h"
+
+#include <QJsonDocument>
+
 #include <gtest/gtest.h>
 
 #include <cctype>
@@ -11,6 +15,7 @@ namespace {
 struct NumberCase {
     const char *literal;
     std::optional<std::int64_t> expected; // nothing: the reply fails
+    bool notJson = false;                 // Qt refuses the number, and so the whole body
 };
 
 constexpr auto int64Min = std::numeric_limits<std::int64_t>::min();
@@ -37,7 +42,35 @@ const NumberCase numberCases[] = {
     {"18446744073709551616", std::nullopt},
     {"9.3e18", std::nullopt},
     {"-9.3e18", std::nullopt},
-    {"1e400", std::nullopt},
+    {"1e400", std::nullopt, true},
+    {"1e-400", std::nullopt, true},
+    {"1e999999999999999999999999", std::nullopt, true},
+    // Whole and in range however spelt; judged from the text, not through a double.
+    {"9223372036854775807.0", int64Max},
+    {"-9223372036854775808.000", int64Min},
+    {"9007199254740993.0", 9007199254740993},
+    {"9007199254740993e0", 9007199254740993},
+    {"922337203685477580.7e1", int64Max},
+    {"-0.9223372036854775808e19", int64Min},
+    {"1.", 1},
+    {"2.e3", 2000},
+    {"0e999999999999", 0},
+    {"0.0e-99999", 0},
+    {"120e-1", 12},
+    {"1230000e-4", 123},
+    // A fraction, or outside the range, however close a double comes to a whole number in range.
+    {"-9223372036854775809.0", std::nullopt},
+    {"-9223372036854775808.5", std::nullopt},
+    {"-9223372036854775809e0", std::nullopt},
+    {"-9.223372036854775809e18", std::nullopt},
+    {"9223372036854775807.5", std::nullopt},
+    {"9007199254740993.5", std::nullopt},
+    {"0.99999999999999999999", std::nullopt},
+    {"-0.99999999999999999999", std::nullopt},
+    {"12345678901234567.0000000000000000001", std::nullopt},
+    {"1e-20", std::nullopt},
+    {"123e-2", std::nullopt},
+    {"-.5", std::nullopt},
     {"1.5", std::nullopt},
     {"-1.5", std::nullopt},
     {"1e-5", std::nullopt},
@@ -58,8 +91,7 @@ TEST_P(WholeNumbers, CodeIsReadExactly) {
     if (envelope) {
         EXPECT_EQ(envelope->code, *c.expected);
     } else {
-        const bool notJson = QByteArray(c.literal) == "1e400";
-        EXPECT_EQ(std::get<DecodeError>(decoded).path, notJson ? "" : "code");
+        EXPECT_EQ(std::get<DecodeError>(decoded).path, c.notJson ? "" : "code");
     }
 }
 
@@ -97,6 +129,79 @@ TEST(WholeNumbers, OverflowLookalikesElsewhereAreUntouched) {
     EXPECT_EQ(envelope.data->low.price, "-9223372036854775809");
     // An exponent this large is no number at all, with or without the guard.
     EXPECT_TRUE(std::holds_alternative<DecodeError>(decodeGasPriceReply(body)));
+}
+
+// The judgement works on the text alone: exponents and runs of zeros of any length cost no more than
+// reading them, and never reach a double.
+TEST(ExactNumberText, JudgesLongTextsExactly) {
+    const std::string million(1'000'000, '0');
+    struct Case {
+        std::string text;
+        std::optional<std::int64_t> expected;
+    };
+    const Case cases[] = {
+        {"1e" + std::string(1'000'000, '9'), std::nullopt},
+        {"1e-" + std::string(1'000'000, '9'), std::nullopt},
+        {"0e" + std::string(1'000'000, '9'), 0},
+        {"0." + million + "1e1000001", 1},
+        {"0." + million + "1e1000000", std::nullopt},
+        {"-1" + million + "e-1000000", -1},
+        {"1" + million, std::nullopt},
+        {"-9223372036854775808" + million + "e-1000000", int64Min},
+        {"9223372036854775808" + million + "e-1000000", std::nullopt},
+        {"5." + million, 5},
+        {"", std::nullopt},
+        {"-", std::nullopt},
+        {".", std::nullopt},
+        {"1e", std::nullopt},
+        {"1e+", std::nullopt},
+        {"01", std::nullopt},
+        {"1.5.", std::nullopt},
+        {" 1", std::nullopt},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.text.substr(0, 40));
+        EXPECT_EQ(JsonNumberText::exactInt64(c.text), c.expected);
+    }
+}
+
+// The rewrite before parsing changes no document's fate: what Qt refused it still refuses, what it read
+// it still reads, and nothing inside strings or around a number that is no number moves.
+TEST(ExactNumberText, TheRewriteKeepsEveryDocumentsShape) {
+    struct Case {
+        const char *body;
+        const char *rewritten; // nullptr: left as it is
+    };
+    const Case cases[] = {
+        {R"({"code":0})", nullptr},
+        {R"({"code":2.0,"t":[1e3, -0.0 ,1.5]})", R"({"code":2,"t":[1000, 0 ,0.5]})"},
+        {R"({"s":"2.0 \" 1e3 \\","n":2.0})", R"({"s":"2.0 \" 1e3 \\","n":2})"},
+        {R"([-9223372036854775809,9223372036854775807,-9223372036854775808])",
+         R"([0.5,9223372036854775807,-9223372036854775808])"},
+        {"[1.0.5]", nullptr},
+        {"[1e3e5]", nullptr},
+        {"[1.0-1]", nullptr},
+        {"[1 2.0]", nullptr},
+        {"[true2.0]", nullptr},
+        {"[2.0", nullptr},
+        {"[1e400,2.0]", "[1e400,2]"},
+        {"[2.0\n]", "[2\n]"},
+        {"[2.0\r\n]", "[2\r\n]"},
+        {"[.5, 1., -.0]", "[0.5, 1, 0]"},
+        {"[1e, 2.0]", "[1e, 2]"},
+        {"{\"a\":2.0}x", "{\"a\":2}x"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.body);
+        const QByteArray body(c.body);
+        const std::optional<QByteArray> rewritten = JsonNumberText::withExactNumbers(body);
+        EXPECT_EQ(rewritten.value_or("(unchanged)"), c.rewritten ? QByteArray(c.rewritten) : "(unchanged)");
+        QJsonParseError before{};
+        QJsonParseError after{};
+        QJsonDocument::fromJson(body, &before);
+        QJsonDocument::fromJson(rewritten.value_or(body), &after);
+        EXPECT_EQ(before.error == QJsonParseError::NoError, after.error == QJsonParseError::NoError);
+    }
 }
 
 } // namespace
