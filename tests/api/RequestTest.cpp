@@ -1,3 +1,4 @@
+#include "NginxHttp2Front.h"
 #include "api/NetworkAccess.h"
 #include "api/ZelkApiService.h"
 #include "tools/simapi/SimulatedApiServer.h"
@@ -66,12 +67,51 @@ template <class T> struct Completions {
     QString ending() const { return count == 0 ? QStringLiteral("silent") : ::ending(*last); }
 };
 
-class Request : public ::testing::Test {
+// HTTP/1.1 straight to the simulated server, or HTTP/2 through nginx in front of it.
+enum class Protocol { Http1, Http2 };
+
+std::string protocolName(const ::testing::TestParamInfo<Protocol> &info) {
+    return info.param == Protocol::Http1 ? "Http1" : "Http2";
+}
+
+const QString certificateDir = QStringLiteral(GWEIBAR_TEST_CERT_DIR);
+
+void trustTestCa() {
+    static const bool trusted = [] {
+        NetworkAccess::addTrustedCaForTesting(QSslCertificate::fromPath(certificateDir + "/ca.pem"));
+        return true;
+    }();
+    (void)trusted;
+}
+
+// Every request the front passed on, and the front logs each one, travelled over HTTP/2.
+void expectEveryRequestOverHttp2(const NginxHttp2Front &front, qsizetype originRequests) {
+    // nginx logs a request once it has finished it, which may be just after the client has.
+    EXPECT_TRUE(QTest::qWaitFor([&] { return front.accessLog().size() >= originRequests; }, 5'000))
+        << front.accessLog().join('\n').toStdString();
+    for (const QString &line : front.accessLog())
+        EXPECT_TRUE(line.startsWith(QLatin1String("HTTP/2.0 "))) << line.toStdString();
+}
+
+class Request : public ::testing::TestWithParam<Protocol> {
 protected:
     void SetUp() override {
         ASSERT_TRUE(server.listen()) << server.errorString().toStdString();
-        service = ZelkApiService{server.baseUrl()};
+        if (GetParam() == Protocol::Http2) {
+            trustTestCa();
+            ASSERT_TRUE(
+                front.start(server.port(), certificateDir + "/server.pem", certificateDir + "/server.key"))
+                << front.errorString().toStdString();
+        }
+        service = ZelkApiService{baseUrl()};
     }
+
+    void TearDown() override {
+        if (GetParam() == Protocol::Http2)
+            expectEveryRequestOverHttp2(front, server.requestCount());
+    }
+
+    QString baseUrl() const { return GetParam() == Protocol::Http2 ? front.baseUrl() : server.baseUrl(); }
 
     // Waits until the HTTP client has finished `replies` replies; every handler has then run.
     void waitForReplies(int replies) {
@@ -97,6 +137,7 @@ protected:
     }
 
     SimulatedApiServer server;
+    NginxHttp2Front front;
     ZelkApiService service;
     QSignalSpy finished{&NetworkAccess::manager(), &QNetworkAccessManager::finished};
 };
@@ -111,7 +152,9 @@ struct TransferTimeout {
 
 } // namespace
 
-TEST_F(Request, SendsTheSignedHeadersInOrderOnTheWire) {
+INSTANTIATE_TEST_SUITE_P(Over, Request, ::testing::Values(Protocol::Http1, Protocol::Http2), protocolName);
+
+TEST_P(Request, SendsTheSignedHeadersInOrderOnTheWire) {
     post(service);
     service.getRequest(gasPath, [](auto) {});
     waitForReplies(2);
@@ -122,6 +165,9 @@ TEST_F(Request, SendsTheSignedHeadersInOrderOnTheWire) {
         QList<QByteArray> names;
         for (const auto &[name, value] : request.headers)
             names.append(name.toLower());
+        // nginx writes the body's length itself, right after the host.
+        if (GetParam() == Protocol::Http2)
+            names.removeOne("content-length");
         ASSERT_GE(names.size(), 6);
         EXPECT_EQ(names.mid(0, 6), QList<QByteArray>({"host", "x-app-type", "x-app-ver", "x-app-locale",
                                                       "x-app-udid", "x-req-token"}));
@@ -132,19 +178,20 @@ TEST_F(Request, SendsTheSignedHeadersInOrderOnTheWire) {
     }
     const RecordedRequest postRequest = server.requests().at(0);
     EXPECT_EQ(postRequest.method, "POST");
-    EXPECT_EQ(postRequest.headers.at(6).first, "Content-Type");
-    EXPECT_EQ(postRequest.headers.at(6).second, "application/json");
+    if (GetParam() == Protocol::Http1) {
+        EXPECT_EQ(postRequest.headers.at(6).first, "Content-Type"); // HTTP/2 has lower-case names only
+    }
+    EXPECT_EQ(postRequest.header("Content-Type"), "application/json");
     EXPECT_EQ(postRequest.body, QJsonDocument(bnbParameters()).toJson(QJsonDocument::Compact));
     const RecordedRequest getRequest = server.requests().at(1);
     EXPECT_EQ(getRequest.method, "GET");
     EXPECT_TRUE(getRequest.body.isEmpty());
-    EXPECT_FALSE(
-        getRequest.headers.contains(std::pair<QByteArray, QByteArray>("Content-Type", "application/json")));
+    EXPECT_TRUE(getRequest.header("Content-Type").isNull());
     EXPECT_NE(postRequest.header("x-app-udid"), getRequest.header("x-app-udid"));
     EXPECT_NE(postRequest.header("x-req-token"), getRequest.header("x-req-token"));
 }
 
-TEST_F(Request, JoinsBaseAndPathAsTheyAre) {
+TEST_P(Request, JoinsBaseAndPathAsTheyAre) {
     const QString paths[] = {tokenPath, QStringLiteral("/api/v1/chains/EVM/137/gas_price"),
                              QStringLiteral("/a%2Fb/?q=1&r=%20")};
     for (const QString &path : paths) {
@@ -156,7 +203,7 @@ TEST_F(Request, JoinsBaseAndPathAsTheyAre) {
     }
 }
 
-TEST_F(Request, LetTheBodyDecideWhateverTheStatus) {
+TEST_P(Request, LetTheBodyDecideWhateverTheStatus) {
     struct Case {
         const char *name;
         std::function<SimulatedBehaviour(const QByteArray &document)> reply;
@@ -211,7 +258,7 @@ TEST_F(Request, LetTheBodyDecideWhateverTheStatus) {
     }
 }
 
-TEST_F(Request, DeliversTheDocument) {
+TEST_P(Request, DeliversTheDocument) {
     server.setBehaviour(tokenPath, SimulatedBehaviour::fixed(200, envelope(R"("code":0)", tokenDocument)));
     server.setBehaviour(gasPath, SimulatedBehaviour::fixed(200, envelope(R"("code":0)", gasDocument)));
 
@@ -223,7 +270,7 @@ TEST_F(Request, DeliversTheDocument) {
     EXPECT_EQ(std::get<EthereumOracleGasPrice>(*got->last).standard.price, "2000000000");
 }
 
-TEST_F(Request, CompletesEachOfOverlappingRequestsOnce) {
+TEST_P(Request, CompletesEachOfOverlappingRequestsOnce) {
     for (const int delay : {300, 200, 100, 0})
         server.queueBehaviour(tokenPath, SimulatedBehaviour::api().delayed(delay));
     std::shared_ptr<Completions<TokenPriceResponse>> calls[4];
@@ -239,7 +286,7 @@ TEST_F(Request, CompletesEachOfOverlappingRequestsOnce) {
     }
 }
 
-TEST_F(Request, GivesUpOnASilentServer) {
+TEST_P(Request, GivesUpOnASilentServer) {
     const TransferTimeout shortLimit(std::chrono::milliseconds(300));
     server.setBehaviour(QStringLiteral("*"), SimulatedBehaviour::hang());
 
@@ -251,7 +298,7 @@ TEST_F(Request, GivesUpOnASilentServer) {
     EXPECT_TRUE(QTest::qWaitFor([&] { return server.openConnectionCount() == 0; }, 20'000));
 }
 
-TEST_F(Request, GivesUpOnAServerThatTricklesBytes) {
+TEST_P(Request, GivesUpOnAServerThatTricklesBytes) {
     // Never silent long enough for an idle limit, yet the reply would take minutes.
     const TransferTimeout shortLimit(std::chrono::milliseconds(300));
     server.setBehaviour(QStringLiteral("*"), SimulatedBehaviour::api().trickled(20));
@@ -262,7 +309,7 @@ TEST_F(Request, GivesUpOnAServerThatTricklesBytes) {
     EXPECT_EQ(std::count(printed.begin(), printed.end(), '\n'), 1) << printed;
 }
 
-TEST_F(Request, CutsOffBodiesOverOneMebibyte) {
+TEST_P(Request, CutsOffBodiesOverOneMebibyte) {
     const qint64 limit = NetworkAccess::maxReplyBytes;
     // Without a length up front the cut comes from the bytes as they arrive.
     QByteArray chunked;
@@ -297,9 +344,8 @@ TEST_F(Request, CutsOffBodiesOverOneMebibyte) {
     }
 }
 
-TEST_F(Request, VerifiesTheServerCertificate) {
-    const QString certs = QStringLiteral(GWEIBAR_TEST_CERT_DIR);
-    NetworkAccess::addTrustedCaForTesting(QSslCertificate::fromPath(certs + "/ca.pem"));
+TEST_P(Request, VerifiesTheServerCertificate) {
+    trustTestCa();
     struct Case {
         const char *certificate;
         QString ending;
@@ -307,17 +353,32 @@ TEST_F(Request, VerifiesTheServerCertificate) {
     const Case cases[] = {{"server", "success"}, {"untrusted", "transport"}};
     for (const Case &c : cases) {
         SCOPED_TRACE(c.certificate);
+        const QString certificate = certificateDir + "/" + c.certificate + ".pem";
+        const QString key = certificateDir + "/" + c.certificate + ".key";
+        // Over HTTP/1.1 the simulated server speaks TLS itself; over HTTP/2 nginx holds the certificate.
         SimulatedApiServer tlsServer;
-        ASSERT_TRUE(
-            tlsServer.listenTls(certs + "/" + c.certificate + ".pem", certs + "/" + c.certificate + ".key"))
-            << tlsServer.errorString().toStdString();
-        const auto posted = post(ZelkApiService{tlsServer.tlsBaseUrl()});
+        NginxHttp2Front tlsFront;
+        QString url;
+        if (GetParam() == Protocol::Http1) {
+            ASSERT_TRUE(tlsServer.listenTls(certificate, key)) << tlsServer.errorString().toStdString();
+            url = tlsServer.tlsBaseUrl();
+        } else {
+            ASSERT_TRUE(tlsFront.start(server.port(), certificate, key))
+                << tlsFront.errorString().toStdString();
+            url = tlsFront.baseUrl();
+        }
+        const SimulatedApiServer &origin = GetParam() == Protocol::Http1 ? tlsServer : server;
+        server.clearRequests();
+        const auto posted = post(ZelkApiService{url});
         EXPECT_EQ(posted->ending(), c.ending);
         if (c.ending == "success") {
-            ASSERT_EQ(tlsServer.requestCount(), 1);
-            EXPECT_TRUE(tlsServer.requests().at(0).encrypted);
+            ASSERT_EQ(origin.requestCount(), 1);
+            if (GetParam() == Protocol::Http1)
+                EXPECT_TRUE(origin.requests().at(0).encrypted);
+            else
+                expectEveryRequestOverHttp2(tlsFront, 1);
         } else {
-            EXPECT_EQ(tlsServer.requestCount(), 0);
+            EXPECT_EQ(origin.requestCount(), 0);
             EXPECT_EQ(std::get<TransportError>(std::get<ApiFailure>(*posted->last)).code,
                       QNetworkReply::SslHandshakeFailedError);
         }
