@@ -27,8 +27,9 @@ QString bundleVersion() {
 
 QNetworkRequest signedRequest(const QString &url) {
     QNetworkRequest request(QUrl(url, QUrl::TolerantMode));
+    // A null value would remove the header: one that could not be made still goes out, empty.
     for (const auto &[name, value] : ZelkApiService::requestHeaders())
-        request.setRawHeader(name, value);
+        request.setRawHeader(name, value.isNull() ? QByteArrayLiteral("") : value);
     request.setSslConfiguration(NetworkAccess::tlsConfiguration());
     return request;
 }
