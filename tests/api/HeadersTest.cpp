@@ -5,8 +5,10 @@
 #include "api/NetworkAccess.h"
 #include "api/ZelkApiService.h"
 #include "platform/BundleInfo.h"
+#include "tools/simapi/RequestTokenVerifier.h"
 #include "tools/simapi/SimulatedApiServer.h"
 
+#include <QDateTime>
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QNetworkAccessManager>
@@ -40,6 +42,16 @@ QList<QByteArray> headerNames(const RecordedRequest &request) {
         names.append(name.toLower());
     names.removeOne("content-length"); // nginx writes it after the host
     return names;
+}
+
+HttpRequest withVersion(const RecordedRequest &recorded) {
+    HttpRequest request{recorded.method, recorded.path,    recorded.path,
+                        "HTTP/1.1",      recorded.headers, recorded.body};
+    for (auto &[name, value] : request.headers) {
+        if (name.compare("x-app-ver", Qt::CaseInsensitive) == 0)
+            value = "1.0.0";
+    }
+    return request;
 }
 
 class Headers : public ::testing::Test {
@@ -100,11 +112,23 @@ TEST_F(Headers, GoOutEmptyWhenTheyCannotBeMade) {
         EXPECT_EQ(request.header("x-app-type"), "iOS-5");
     }
 
+    // OpenSSL can fetch again: the very next requests carry a sound token. The version was read once.
     ASSERT_TRUE(breakOpenSslFetches(false));
     BundleInfo::overrideForTesting({});
+    const QList<RecordedRequest> signed_ = sendOverBothProtocols();
+    ASSERT_EQ(signed_.size(), 4);
+    for (const RecordedRequest &request : signed_) {
+        SCOPED_TRACE(request.method.toStdString());
+        EXPECT_EQ(request.header("x-app-ver"), "");
+        EXPECT_EQ(request.header("x-req-token").size(), 192);
+        // The server refuses the empty version, so the token is checked as it would be with one.
+        const RequestTokenVerifier::Verdict verdict =
+            RequestTokenVerifier::verify(withVersion(request), QDateTime::currentSecsSinceEpoch());
+        EXPECT_TRUE(verdict.ok) << verdict.failure.toStdString();
+    }
 
-    // The warm-up and the two signed requests, all over HTTP/2.
-    EXPECT_TRUE(QTest::qWaitFor([&] { return front.accessLog().size() >= 3; }, 5'000));
+    // The warm-up and the four requests through nginx, all over HTTP/2.
+    EXPECT_TRUE(QTest::qWaitFor([&] { return front.accessLog().size() >= 5; }, 5'000));
     for (const QString &line : front.accessLog())
         EXPECT_TRUE(line.startsWith(QLatin1String("HTTP/2.0 "))) << line.toStdString();
 }
