@@ -16,6 +16,9 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <string>
+#include <tuple>
+#include <vector>
 
 namespace {
 
@@ -255,6 +258,75 @@ TEST_P(Request, LetTheBodyDecideWhateverTheStatus) {
         } else {
             EXPECT_EQ(printed, "");
         }
+    }
+}
+
+TEST_P(Request, FollowsRedirectsAsQtsDefaultPolicyDoes) {
+    const QString tokenTarget = QStringLiteral("/target/token");
+    const QString gasTarget = QStringLiteral("/target/gas");
+    server.setBehaviour(tokenTarget, SimulatedBehaviour::fixed(200, envelope(R"("code":0)", tokenDocument)));
+    server.setBehaviour(gasTarget, SimulatedBehaviour::fixed(200, envelope(R"("code":0)", gasDocument)));
+    const bool overHttps = GetParam() == Protocol::Http2;
+    struct Case {
+        const char *name;
+        int status;
+        std::function<QString(const QString &path, const QString &target)> location;
+        QString ending;
+        int requests;               // what the server receives for one request, redirects included
+        QByteArray methodAfterPost; // of the second request, when there is one
+    };
+    const auto to = [](const QString &, const QString &target) { return target; };
+    const Case cases[] = {
+        {"301", 301, to, "success", 2, "GET"},
+        {"302", 302, to, "success", 2, "GET"},
+        {"303", 303, to, "success", 2, "GET"},
+        {"307", 307, to, "success", 2, "POST"},
+        {"308", 308, to, "success", 2, "POST"},
+        // Not a place to go: the redirect's own body decides.
+        {"302 to another scheme", 302, [](auto, auto) { return QStringLiteral("ftp://127.0.0.1/x"); },
+         "success", 1, ""},
+        {"302 to itself, forever", 302, [](const QString &path, auto) { return path; }, "transport", 51,
+         "GET"},
+        // From https (HTTP/2 through nginx) to plain http straight to the server.
+        {"302 from https to http", 302,
+         [this](auto, const QString &target) { return server.baseUrl() + target; },
+         overHttps ? "transport" : "success", overHttps ? 1 : 2, overHttps ? "" : "GET"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        for (const auto &[path, target, document] : {std::tuple(tokenPath, tokenTarget, tokenDocument),
+                                                     std::tuple(gasPath, gasTarget, gasDocument)}) {
+            server.setBehaviour(path,
+                                SimulatedBehaviour::fixed(c.status, envelope(R"("code":0)", document),
+                                                          {{"Location", c.location(path, target).toUtf8()}}));
+        }
+
+        server.clearRequests();
+        auto posted = std::make_shared<Completions<TokenPriceResponse>>();
+        service.postRequest(tokenPath, bnbParameters(), posted->callback(posted));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return posted->count > 0; }, 20'000));
+        EXPECT_EQ(posted->ending(), c.ending);
+        const QList<RecordedRequest> hops = server.requests();
+        ASSERT_EQ(hops.size(), c.requests);
+        EXPECT_EQ(hops.at(0).method, "POST");
+        if (hops.size() > 1) {
+            EXPECT_EQ(hops.at(1).method, c.methodAfterPost);
+            EXPECT_EQ(hops.at(1).body.isEmpty(), c.methodAfterPost == "GET");
+            EXPECT_NE(hops.at(1).header("x-app-udid"), hops.at(0).header("x-app-udid"));
+        }
+        for (const RecordedRequest &hop : hops)
+            EXPECT_TRUE(hop.tokenVerified) << hop.tokenFailure.toStdString();
+
+        server.clearRequests();
+        auto got = std::make_shared<Completions<EthereumOracleGasPrice>>();
+        testing::internal::CaptureStdout();
+        const int before = finished.count();
+        service.getRequest(gasPath, got->callback(got));
+        EXPECT_TRUE(QTest::qWaitFor([&] { return finished.count() >= before + c.requests; }, 20'000));
+        QTest::qWait(20);
+        const std::string printed = testing::internal::GetCapturedStdout();
+        EXPECT_EQ(got->ending(), c.ending == "transport" ? "silent" : c.ending) << printed;
+        EXPECT_EQ(server.requestCount(), c.requests);
     }
 }
 
