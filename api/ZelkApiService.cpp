@@ -62,27 +62,39 @@ TransportError tooLarge() {
             QStringLiteral("reply body larger than %1 bytes").arg(NetworkAccess::maxReplyBytes)};
 }
 
-// Qt turns an HTTP status of 400 and above into an error once the whole body has arrived; such a reply
-// still carries the server's answer. Every other error means the transfer itself failed.
-bool isStatusOnlyError(const QNetworkReply &reply) {
-    const int status = reply.attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    const int error = reply.error();
-    const bool contentOrServerError =
-        (error >= QNetworkReply::ContentAccessDenied && error <= QNetworkReply::UnknownContentError) ||
-        (error >= QNetworkReply::InternalServerError && error <= QNetworkReply::UnknownServerError) ||
-        error == QNetworkReply::ProtocolInvalidOperationError;
-    return status >= 400 && contentOrServerError;
+// Qt derives an error from an HTTP status only for 400 and above, and the reply then holds the server's
+// answer. An error with no status, with a lower one, of the network layer or of the protocol means the
+// transfer itself failed, whatever the status.
+bool transferFailed(const QNetworkReply &reply) {
+    const QNetworkReply::NetworkError error = reply.error();
+    if (error == QNetworkReply::NoError)
+        return false;
+    const QVariant status = reply.attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    return !status.isValid() || status.toInt() < 400 || error < QNetworkReply::ProxyConnectionRefusedError ||
+           error == QNetworkReply::ProtocolFailure;
 }
 
 ZelkApiService::DataResponse bodyOf(QNetworkReply &reply, Abort aborted) {
     if (aborted == Abort::tooLarge)
         return tooLarge();
-    if (reply.error() != QNetworkReply::NoError && !isStatusOnlyError(reply))
+    if (aborted == Abort::tooSlow)
+        return TransportError{
+            QNetworkReply::TimeoutError,
+            QStringLiteral("no complete reply within %1 ms").arg(NetworkAccess::manager().transferTimeout())};
+    if (transferFailed(reply))
         return TransportError{reply.error(), reply.errorString().simplified()};
 
     QByteArray body = reply.read(NetworkAccess::maxReplyBytes + 1);
     if (body.size() > NetworkAccess::maxReplyBytes)
         return tooLarge();
+    // A body cut off mid-way: Qt reports it under the status's own error (HTTP/1.1, status 400 and above)
+    // or as the server error of a reset stream (HTTP/2).
+    const QVariant announced = reply.header(QNetworkRequest::ContentLengthHeader);
+    if (announced.isValid() && body.size() < announced.toLongLong())
+        return TransportError{QNetworkReply::RemoteHostClosedError,
+                              QStringLiteral("reply body cut off after %1 of %2 bytes")
+                                  .arg(body.size())
+                                  .arg(announced.toLongLong())};
     const int status = reply.attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     if (body.isEmpty() && status != 204 && status != 205)
         return TransportError{QNetworkReply::UnknownContentError,

@@ -261,6 +261,67 @@ TEST_P(Request, LetTheBodyDecideWhateverTheStatus) {
     }
 }
 
+TEST_P(Request, DecodesTheBodyWhateverErrorQtDerivesFromTheStatus) {
+    struct Case {
+        int status;
+        HttpHeaderList headers;
+        QString ending;
+    };
+    const HttpHeaderList json{{"Content-Type", "application/json"}};
+    std::vector<Case> cases;
+    // 301 and 302 without a Location have nowhere to lead.
+    for (const int status : {301, 302, 400, 401, 403, 404, 407, 409, 418, 429, 451, 500, 502, 503})
+        cases.push_back({status, json, "success"});
+    cases.push_back({401, {{"WWW-Authenticate", "Bearer"}}, "success"});
+    // A challenge Qt can answer (Basic, Digest, NTLM): over HTTP/2 Qt ends the stream at the headers, before
+    // the body, and no body reaches the client.
+    const QString challenged = GetParam() == Protocol::Http1 ? "success" : "transport";
+    cases.push_back({401, {{"WWW-Authenticate", "Basic realm=\"api\""}}, challenged});
+    cases.push_back({407, {{"Proxy-Authenticate", "Basic realm=\"api\""}}, challenged});
+    for (const Case &c : cases) {
+        SCOPED_TRACE(testing::Message()
+                     << c.status << " " << (c.headers.size() > 0 ? c.headers.at(0).second.data() : ""));
+        server.setBehaviour(tokenPath, SimulatedBehaviour::fixed(
+                                           c.status, envelope(R"("code":0)", tokenDocument), c.headers));
+        server.setBehaviour(
+            gasPath, SimulatedBehaviour::fixed(c.status, envelope(R"("code":0)", gasDocument), c.headers));
+        EXPECT_EQ(post(service)->ending(), c.ending);
+        const auto [got, printed] = get();
+        EXPECT_EQ(got->ending(), c.ending == "transport" ? "silent" : c.ending) << printed;
+    }
+}
+
+TEST_P(Request, KeepsTransfersThatFailAfterTheStatusAsTransportFailures) {
+    struct Case {
+        std::string name;
+        std::function<SimulatedBehaviour(const QByteArray &document)> reply;
+    };
+    std::vector<Case> cases;
+    for (const int status : {200, 401, 407, 500}) {
+        // The connection closes 100 bytes short of the announced length, after a whole envelope.
+        cases.push_back({"cut off, status " + std::to_string(status), [status](const QByteArray &d) {
+                             const QByteArray body = envelope(R"("code":0)", d);
+                             return SimulatedBehaviour::fixed(
+                                 status, body,
+                                 {{"Content-Type", "application/json"},
+                                  {"Content-Length", QByteArray::number(body.size() + 100)}});
+                         }});
+    }
+    cases.push_back({"garbled chunked framing, status 500", [](auto) {
+                         return SimulatedBehaviour::fixed(500, "zz\r\n{}\r\n0\r\n\r\n",
+                                                          {{"Transfer-Encoding", "chunked"}});
+                     }});
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        server.setBehaviour(tokenPath, c.reply(tokenDocument));
+        server.setBehaviour(gasPath, c.reply(gasDocument));
+        EXPECT_EQ(post(service)->ending(), "transport");
+        const auto [got, printed] = get();
+        EXPECT_EQ(got->ending(), "silent");
+        EXPECT_EQ(std::count(printed.begin(), printed.end(), '\n'), 1) << printed;
+    }
+}
+
 TEST_P(Request, FollowsRedirectsAsQtsDefaultPolicyDoes) {
     const QString tokenTarget = QStringLiteral("/target/token");
     const QString gasTarget = QStringLiteral("/target/gas");
@@ -373,12 +434,28 @@ TEST_P(Request, GivesUpOnASilentServer) {
 TEST_P(Request, GivesUpOnAServerThatTricklesBytes) {
     // Never silent long enough for an idle limit, yet the reply would take minutes.
     const TransferTimeout shortLimit(std::chrono::milliseconds(300));
-    server.setBehaviour(QStringLiteral("*"), SimulatedBehaviour::api().trickled(20));
+    struct Case {
+        const char *name;
+        SimulatedBehaviour token;
+        SimulatedBehaviour gas;
+    };
+    // The status line of an error status does not make the cut-off reply an answer.
+    const Case cases[] = {
+        {"the API's answer", SimulatedBehaviour::api().trickled(20), SimulatedBehaviour::api().trickled(20)},
+        {"503 with a valid envelope",
+         SimulatedBehaviour::fixed(503, envelope(R"("code":0)", tokenDocument)).trickled(20),
+         SimulatedBehaviour::fixed(503, envelope(R"("code":0)", gasDocument)).trickled(20)},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        server.setBehaviour(tokenPath, c.token);
+        server.setBehaviour(gasPath, c.gas);
 
-    EXPECT_EQ(post(service)->ending(), "transport");
-    const auto [got, printed] = get();
-    EXPECT_EQ(got->count, 0);
-    EXPECT_EQ(std::count(printed.begin(), printed.end(), '\n'), 1) << printed;
+        EXPECT_EQ(post(service)->ending(), "transport");
+        const auto [got, printed] = get();
+        EXPECT_EQ(got->count, 0);
+        EXPECT_EQ(std::count(printed.begin(), printed.end(), '\n'), 1) << printed;
+    }
 }
 
 TEST_P(Request, CutsOffBodiesOverOneMebibyte) {
@@ -400,6 +477,8 @@ TEST_P(Request, CutsOffBodiesOverOneMebibyte) {
         {"4 GiB, never read whole", SimulatedBehaviour::huge(qint64(1) << 32), "transport", "silent"},
         {"2 MiB in chunks", SimulatedBehaviour::fixed(200, chunked, {{"Transfer-Encoding", "chunked"}}),
          "transport", "silent"},
+        {"2 MiB in chunks, status 500",
+         SimulatedBehaviour::fixed(500, chunked, {{"Transfer-Encoding", "chunked"}}), "transport", "silent"},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
