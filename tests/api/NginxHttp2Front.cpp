@@ -9,6 +9,9 @@
 #include <QTcpSocket>
 #include <QThread>
 
+#include <csignal>
+#include <sys/prctl.h>
+
 namespace {
 
 QString nginxProgram() {
@@ -121,6 +124,8 @@ bool NginxHttp2Front::startOn(quint16 port, quint16 originPort, const QString &c
 
     m_process = std::make_unique<QProcess>();
     m_process->setProcessChannelMode(QProcess::MergedChannels);
+    // A test that crashes must not leave nginx behind.
+    m_process->setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
     m_process->start(nginxProgram(), {QStringLiteral("-p"), dir, QStringLiteral("-c"), config.fileName(),
                                       QStringLiteral("-e"), dir + QStringLiteral("/error.log")});
     if (!m_process->waitForStarted(10'000)) {
