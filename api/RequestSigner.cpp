@@ -6,8 +6,10 @@
 #include <QJsonObject>
 #include <QUuid>
 
+#include <openssl/err.h>
 #include <openssl/evp.h>
 
+#include <atomic>
 #include <chrono>
 #include <memory>
 #include <utility>
@@ -16,15 +18,35 @@ namespace {
 
 static_assert(sizeof(ApiCredentials::credential2) - 1 == 32, "credential 2 is the AES-256 key");
 
-// Fetched once: an implicit fetch on every call would cost more than the rest of the headers.
+// Kept once fetched: an implicit fetch on every call would cost more than the rest of the headers. A failed
+// fetch is tried again on the next call, so one failure does not leave every later request unsigned.
+template <class Algorithm>
+const Algorithm *fetchOnce(std::atomic<Algorithm *> &kept,
+                           Algorithm *(*fetch)(OSSL_LIB_CTX *, const char *, const char *),
+                           void (*release)(Algorithm *), const char *name) {
+    if (Algorithm *algorithm = kept.load(std::memory_order_acquire))
+        return algorithm;
+    Algorithm *fetched = fetch(nullptr, name, nullptr);
+    if (fetched == nullptr) {
+        ERR_clear_error(); // not left for the next OpenSSL user on this thread (Qt's TLS) to report
+        return nullptr;
+    }
+    Algorithm *expected = nullptr;
+    if (!kept.compare_exchange_strong(expected, fetched, std::memory_order_acq_rel)) {
+        release(fetched); // another thread kept its own first
+        return expected;
+    }
+    return fetched;
+}
+
 const EVP_MD *sha256() {
-    static const EVP_MD *const md = EVP_MD_fetch(nullptr, "SHA2-256", nullptr);
-    return md;
+    static std::atomic<EVP_MD *> md{nullptr};
+    return fetchOnce(md, &EVP_MD_fetch, &EVP_MD_free, "SHA2-256");
 }
 
 const EVP_CIPHER *aes256Ecb() {
-    static const EVP_CIPHER *const cipher = EVP_CIPHER_fetch(nullptr, "AES-256-ECB", nullptr);
-    return cipher;
+    static std::atomic<EVP_CIPHER *> cipher{nullptr};
+    return fetchOnce(cipher, &EVP_CIPHER_fetch, &EVP_CIPHER_free, "AES-256-ECB");
 }
 
 QByteArray wholeSeconds(double seconds) {
@@ -37,8 +59,9 @@ QByteArray wholeSeconds(double seconds) {
 QByteArray sha256Hex(const QByteArray &text) {
     unsigned char digest[EVP_MAX_MD_SIZE];
     unsigned int length = 0;
-    if (sha256() == nullptr || EVP_Digest(text.constData(), static_cast<size_t>(text.size()), digest, &length,
-                                          sha256(), nullptr) != 1)
+    const EVP_MD *md = sha256();
+    if (md == nullptr ||
+        EVP_Digest(text.constData(), static_cast<size_t>(text.size()), digest, &length, md, nullptr) != 1)
         return {};
     return QByteArray(reinterpret_cast<const char *>(digest), static_cast<qsizetype>(length)).toHex();
 }
@@ -74,10 +97,11 @@ HTTPHeaders RequestSigner::requestHeaders() const {
 QByteArray RequestSigner::encryptPayload(const QByteArray &payload) {
     const std::unique_ptr<EVP_CIPHER_CTX, decltype(&EVP_CIPHER_CTX_free)> context(EVP_CIPHER_CTX_new(),
                                                                                   &EVP_CIPHER_CTX_free);
-    if (!context || aes256Ecb() == nullptr)
+    const EVP_CIPHER *cipher = aes256Ecb();
+    if (!context || cipher == nullptr)
         return {};
     const auto *key = reinterpret_cast<const unsigned char *>(ApiCredentials::credential2);
-    if (EVP_EncryptInit_ex2(context.get(), aes256Ecb(), key, nullptr, nullptr) != 1)
+    if (EVP_EncryptInit_ex2(context.get(), cipher, key, nullptr, nullptr) != 1)
         return {};
 
     // PKCS#7 always adds 1 to 16 bytes.

@@ -6,6 +6,7 @@
 #include "platform/BuildConfig.h"
 #include "platform/BundleInfo.h"
 
+#include <QDeadlineTimer>
 #include <QJsonDocument>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
@@ -25,38 +26,75 @@ QString bundleVersion() {
     return version.typeId() == QMetaType::QString ? version.toString() : QString();
 }
 
-QNetworkRequest signedRequest(const QString &url) {
-    QNetworkRequest request(QUrl(url, QUrl::TolerantMode));
+// How many redirects one request follows, as Qt does by default.
+constexpr int maxRedirects = 50;
+
+// One request as sent; a redirect sends it again, to another URL and possibly as a GET.
+struct Outgoing {
+    QUrl url;
+    QByteArray method; // "GET" or "POST"
+    QByteArray body;
+    int redirectsLeft = maxRedirects;
+    QDeadlineTimer deadline; // for the whole transfer, redirects included
+};
+
+using ReplyHandler = std::function<void(const ZelkApiService::DataResponse &)>;
+
+void send(Outgoing outgoing, ReplyHandler handler);
+
+QNetworkRequest signedRequest(const QUrl &url) {
+    QNetworkRequest request(url);
+    // A null value would remove the header: one that could not be made still goes out, empty.
     for (const auto &[name, value] : ZelkApiService::requestHeaders())
-        request.setRawHeader(name, value);
+        request.setRawHeader(name, value.isNull() ? QByteArrayLiteral("") : value);
     request.setSslConfiguration(NetworkAccess::tlsConfiguration());
+    // Qt's own following drops the body of a redirect status without a usable Location and, over HTTP/2,
+    // then touches the reply it has freed (a crash); redirects are followed in followRedirect() instead.
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
     return request;
 }
 
-// Qt turns an HTTP status of 400 and above into an error once the whole body has arrived; such a reply
-// still carries the server's answer. Every other error means the transfer itself failed.
-bool isStatusOnlyError(const QNetworkReply &reply) {
-    const int status = reply.attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    const int error = reply.error();
-    const bool contentOrServerError =
-        (error >= QNetworkReply::ContentAccessDenied && error <= QNetworkReply::UnknownContentError) ||
-        (error >= QNetworkReply::InternalServerError && error <= QNetworkReply::UnknownServerError) ||
-        error == QNetworkReply::ProtocolInvalidOperationError;
-    return status >= 400 && contentOrServerError;
+// Our own reasons to cut a transfer short.
+enum class Abort { none, tooLarge, tooSlow };
+
+TransportError tooLarge() {
+    return {QNetworkReply::UnknownContentError,
+            QStringLiteral("reply body larger than %1 bytes").arg(NetworkAccess::maxReplyBytes)};
 }
 
-ZelkApiService::DataResponse bodyOf(QNetworkReply &reply, bool cutOff) {
-    const TransportError tooLarge{
-        QNetworkReply::UnknownContentError,
-        QStringLiteral("reply body larger than %1 bytes").arg(NetworkAccess::maxReplyBytes)};
-    if (cutOff)
-        return tooLarge;
-    if (reply.error() != QNetworkReply::NoError && !isStatusOnlyError(reply))
+// Qt derives an error from an HTTP status only for 400 and above, and the reply then holds the server's
+// answer. An error with no status, with a lower one, of the network layer or of the protocol means the
+// transfer itself failed, whatever the status.
+bool transferFailed(const QNetworkReply &reply) {
+    const QNetworkReply::NetworkError error = reply.error();
+    if (error == QNetworkReply::NoError)
+        return false;
+    const QVariant status = reply.attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    return !status.isValid() || status.toInt() < 400 || error < QNetworkReply::ProxyConnectionRefusedError ||
+           error == QNetworkReply::ProtocolFailure;
+}
+
+ZelkApiService::DataResponse bodyOf(QNetworkReply &reply, Abort aborted) {
+    if (aborted == Abort::tooLarge)
+        return tooLarge();
+    if (aborted == Abort::tooSlow)
+        return TransportError{
+            QNetworkReply::TimeoutError,
+            QStringLiteral("no complete reply within %1 ms").arg(NetworkAccess::manager().transferTimeout())};
+    if (transferFailed(reply))
         return TransportError{reply.error(), reply.errorString().simplified()};
 
     QByteArray body = reply.read(NetworkAccess::maxReplyBytes + 1);
     if (body.size() > NetworkAccess::maxReplyBytes)
-        return tooLarge;
+        return tooLarge();
+    // A body cut off mid-way: Qt reports it under the status's own error (HTTP/1.1, status 400 and above)
+    // or as the server error of a reset stream (HTTP/2).
+    const QVariant announced = reply.header(QNetworkRequest::ContentLengthHeader);
+    if (announced.isValid() && body.size() < announced.toLongLong())
+        return TransportError{QNetworkReply::RemoteHostClosedError,
+                              QStringLiteral("reply body cut off after %1 of %2 bytes")
+                                  .arg(body.size())
+                                  .arg(announced.toLongLong())};
     const int status = reply.attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     if (body.isEmpty() && status != 204 && status != 205)
         return TransportError{QNetworkReply::UnknownContentError,
@@ -64,13 +102,48 @@ ZelkApiService::DataResponse bodyOf(QNetworkReply &reply, bool cutOff) {
     return body;
 }
 
+// Follows a redirect by the rules of Qt's default policy: 301, 302, 303, 305, 307 and 308 with an http or
+// https Location, never from https to http, at most 50 in a row; 307 and 308 keep the method and body,
+// the others turn into a GET. Returns false for a reply that is not such a redirect: a redirect status
+// without a usable Location is an answer like any other.
+bool followRedirect(const QNetworkReply &reply, const Outgoing &outgoing, const ReplyHandler &handler) {
+    static const QList<int> redirectStatuses{301, 302, 303, 305, 307, 308};
+    const int status = reply.attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    if (reply.error() != QNetworkReply::NoError || !redirectStatuses.contains(status))
+        return false;
+    const QUrl location = QUrl::fromEncoded(reply.rawHeader("Location"));
+    if (!location.isValid() || location.isEmpty())
+        return false;
+    const QUrl target = outgoing.url.resolved(location);
+    if (target.scheme() != QLatin1String("http") && target.scheme() != QLatin1String("https"))
+        return false;
+
+    if (outgoing.url.scheme() == QLatin1String("https") && target.scheme() == QLatin1String("http")) {
+        handler(TransportError{QNetworkReply::InsecureRedirectError,
+                               QStringLiteral("redirect from https to http refused")});
+    } else if (outgoing.redirectsLeft == 0) {
+        handler(TransportError{QNetworkReply::TooManyRedirectsError,
+                               QStringLiteral("more than %1 redirects").arg(maxRedirects)});
+    } else {
+        Outgoing next = outgoing;
+        next.url = target;
+        next.redirectsLeft = outgoing.redirectsLeft - 1;
+        if (status != 307 && status != 308) {
+            next.method = QByteArrayLiteral("GET");
+            next.body.clear();
+        }
+        send(std::move(next), handler);
+    }
+    return true;
+}
+
 // Hands the reply's body, or its failure, to `handler` once the transfer ends; a body growing past the
 // limit aborts the transfer instead of filling memory.
-void whenFinished(QNetworkReply *reply, std::function<void(const ZelkApiService::DataResponse &)> handler) {
-    const auto cutOff = std::make_shared<bool>(false);
-    const auto limitSize = [reply, cutOff](qint64 bytes) {
-        if (bytes > NetworkAccess::maxReplyBytes && !*cutOff) {
-            *cutOff = true;
+void whenFinished(QNetworkReply *reply, Outgoing outgoing, ReplyHandler handler) {
+    const auto aborted = std::make_shared<Abort>(Abort::none);
+    const auto limitSize = [reply, aborted](qint64 bytes) {
+        if (bytes > NetworkAccess::maxReplyBytes && *aborted == Abort::none) {
+            *aborted = Abort::tooLarge;
             reply->abort(); // emits finished right here
         }
     };
@@ -79,22 +152,38 @@ void whenFinished(QNetworkReply *reply, std::function<void(const ZelkApiService:
     // reply: a single-shot one would stay registered for the whole limit after every finished request.
     auto *deadline = new QTimer(reply);
     deadline->setSingleShot(true);
-    QObject::connect(deadline, &QTimer::timeout, reply, [reply] {
-        if (reply->isRunning())
+    QObject::connect(deadline, &QTimer::timeout, reply, [reply, aborted] {
+        if (reply->isRunning() && *aborted == Abort::none) {
+            *aborted = Abort::tooSlow;
             reply->abort();
+        }
     });
-    deadline->start(NetworkAccess::manager().transferTimeout());
+    deadline->start(std::chrono::milliseconds(outgoing.deadline.remainingTime()));
     QObject::connect(reply, &QNetworkReply::downloadProgress, reply,
                      [limitSize](qint64 received, qint64 total) { limitSize(std::max(received, total)); });
     QObject::connect(reply, &QNetworkReply::readyRead, reply,
                      [reply, limitSize] { limitSize(reply->bytesAvailable()); });
     QObject::connect(
         reply, &QNetworkReply::finished, reply,
-        [reply, cutOff, handler = std::move(handler)] {
+        [reply, aborted, outgoing = std::move(outgoing), handler = std::move(handler)] {
             reply->deleteLater();
-            handler(bodyOf(*reply, *cutOff));
+            if (*aborted == Abort::none && followRedirect(*reply, outgoing, handler))
+                return;
+            handler(bodyOf(*reply, *aborted));
         },
         Qt::SingleShotConnection);
+}
+
+void send(Outgoing outgoing, ReplyHandler handler) {
+    QNetworkRequest request = signedRequest(outgoing.url);
+    QNetworkReply *reply = nullptr;
+    if (outgoing.method == "POST") {
+        request.setRawHeader(QByteArrayLiteral("Content-Type"), QByteArrayLiteral("application/json"));
+        reply = NetworkAccess::manager().post(request, outgoing.body);
+    } else {
+        reply = NetworkAccess::manager().get(request);
+    }
+    whenFinished(reply, std::move(outgoing), std::move(handler));
 }
 
 QString debugDescription(const TransportError &error) {
@@ -110,21 +199,24 @@ HTTPHeaders ZelkApiService::requestHeaders() {
 
 void ZelkApiService::postRequest(const QString &path, const QJsonObject &parameters,
                                  std::function<void(ApiOutcome<TokenPriceResponse>)> completion) const {
-    QNetworkRequest request = signedRequest(api + path);
-    request.setRawHeader(QByteArrayLiteral("Content-Type"), QByteArrayLiteral("application/json"));
-    QNetworkReply *reply =
-        NetworkAccess::manager().post(request, QJsonDocument(parameters).toJson(QJsonDocument::Compact));
-    whenFinished(reply, [completion = std::move(completion)](const DataResponse &response) {
-        handleTokenPriceResponse(response, completion);
-    });
+    send({QUrl(api + path, QUrl::TolerantMode), QByteArrayLiteral("POST"),
+          QJsonDocument(parameters).toJson(QJsonDocument::Compact), maxRedirects,
+          QDeadlineTimer(NetworkAccess::manager().transferTimeout())},
+         [completion = std::move(completion)](const DataResponse &response) {
+             handleTokenPriceResponse(response, completion);
+         });
 }
 
 void ZelkApiService::getRequest(const QString &path,
                                 std::function<void(ApiOutcome<EthereumOracleGasPrice>)> completion) const {
-    QNetworkReply *reply = NetworkAccess::manager().get(signedRequest(api + path));
-    whenFinished(reply, [completion = std::move(completion)](const DataResponse &response) {
-        handleGasPriceResponse(response, completion);
-    });
+    send({QUrl(api + path, QUrl::TolerantMode),
+          QByteArrayLiteral("GET"),
+          {},
+          maxRedirects,
+          QDeadlineTimer(NetworkAccess::manager().transferTimeout())},
+         [completion = std::move(completion)](const DataResponse &response) {
+             handleGasPriceResponse(response, completion);
+         });
 }
 
 void ZelkApiService::handleTokenPriceResponse(const DataResponse &reply,
