@@ -331,8 +331,15 @@ class Session:
         try:
             wait_for(f"the label '{expected}'", shown, timeout, interval=0.5, alive=self.alive(*alive))
         except Failure as e:
-            raise Failure(f"{e}; OCR read {readings}") from None
+            raise Failure(f"{e}; OCR read {readings}{self.host_warnings()}") from None
         log(f"the top bar shows '{expected}' ({stem}.png)")
+
+    def host_warnings(self):
+        """What the AppIndicator extension logged, should it have dropped the item."""
+        shell = self.alive("gnome-shell")
+        lines = [line for line in tail(shell[0][2], 400).splitlines()
+                 if "Ubuntu-AppIndicators-WARNING" in line] if shell else []
+        return "; the shell's AppIndicator extension logged:\n" + "\n".join(lines) if lines else ""
 
 
 def run_main(description, session_class, steps, budget, add_arguments=None):
