@@ -1,6 +1,7 @@
 #include "menubar/AppDelegate.h"
 #include "platform/ApplicationEventMonitor.h"
 #include "platform/PopoverWindow.h"
+#include "platform/QtPlatformChoice.h"
 #include "platform/SettingsUserDefaults.h"
 #include "platform/SystemStatusBar.h"
 
@@ -8,9 +9,18 @@
 #include <QTimer>
 
 #include <memory>
+#include <optional>
 
 int main(int argc, char **argv) {
+    // Qt reads its platform only while the application is built.
+    const std::optional<QByteArray> platform =
+        QtPlatformChoice::forEnvironment(QtPlatformChoice::currentEnvironment());
+    if (platform)
+        qputenv("QT_QPA_PLATFORM", *platform);
     QApplication app(argc, argv);
+    // Programs started from here (the browser for the web page) choose for themselves.
+    if (platform)
+        qunsetenv("QT_QPA_PLATFORM");
     QApplication::setApplicationName(QStringLiteral("gweibar"));
     // The popovers are the only windows; closing one must not end the program.
     QApplication::setQuitOnLastWindowClosed(false);
