@@ -2,6 +2,7 @@
 #include "menubar/NetworkNodeSwitchNotificationName.h"
 #include "menubar/PopViewController.h"
 #include "platform/NotificationCenter.h"
+#include "platform/TextFieldCell.h"
 
 #include "QStringPrinter.h"
 #include "support/FakeEventMonitor.h"
@@ -172,6 +173,18 @@ TEST_F(AppDelegateTest, TitleAndPopoverShowPlaceholdersBeforeAnythingIsStored) {
     for (const char *name : {"lowPrice", "standardPrice", "fastPrice"})
         EXPECT_EQ(label(name), "$ --") << name;
     EXPECT_EQ(label("lastTime"), "LastTime: --");
+}
+
+TEST_F(AppDelegateTest, ALongPriceIsStoredWholeAndShownCut) {
+    const QString digits(100000, QLatin1Char('7'));
+    launchAndTick();
+    popController()->view();
+    reply(0, {digits, "20", "30", "1800"});
+    EXPECT_EQ(stored("1").low, digits);
+    const QString shown = label("low");
+    EXPECT_LE(shown.size(), TextFieldCell::maxCharacters + 1);
+    EXPECT_TRUE(shown.endsWith(QChar(0x2026)));
+    EXPECT_TRUE(digits.startsWith(shown.chopped(1)));
 }
 
 TEST_F(AppDelegateTest, ReplyIsComparedWithTheSnapshotAndStoresOnlyWhatChanged) {
