@@ -478,6 +478,7 @@ def group_malformed(run):
         wait_until("the popover opens", lambda: session.visible_windows("gweibar popover"), 10, 0.005)
         latencies.append(time.monotonic() - started)
         popover_fits("opened while the long price is shown")
+        session.screenshot("popover-long-price")
         quit_through_popover(session)  # finds the four buttons on the screen and clicks Quit
         run.quit = True
         expect(run.stored_gas() == triple(big), "the long price is not on disk after Quit")
