@@ -4,6 +4,7 @@
 #include "platform/BundleInfo.h"
 #include "platform/Decimal.h"
 #include "platform/Popover.h"
+#include "platform/TextFieldCell.h"
 #include "platform/Workspace.h"
 #include "store/DecimalFormat.h"
 #include "store/GasStoreService.h"
@@ -24,11 +25,6 @@ const QString webPage = QStringLiteral("https://www.example.com");
 
 std::optional<GasStoreService::chainMessage> selectedChain() {
     return GasStoreService::chain(GasStoreService::selectedChainId());
-}
-
-void setTitle(const QPointer<QLabel> &field, const QString &text) {
-    if (field)
-        field->setText(text);
 }
 } // namespace
 
@@ -52,10 +48,11 @@ void PopViewController::viewDidLoad() {
     connectActions();
 
     const QVariantMap info = BundleInfo::infoDictionary();
-    setTitle(m_version, QStringLiteral("V ") +
-                            info.value(QStringLiteral("CFBundleShortVersionString")).toString() +
-                            QStringLiteral(" (") + info.value(QStringLiteral("CFBundleVersion")).toString() +
-                            QStringLiteral(")"));
+    TextFieldCell::setTitle(
+        m_version, QStringLiteral("V ") +
+                       info.value(QStringLiteral("CFBundleShortVersionString")).toString() +
+                       QStringLiteral(" (") + info.value(QStringLiteral("CFBundleVersion")).toString() +
+                       QStringLiteral(")"));
     setupSettingPopover();
     showNetworkName();
 
@@ -87,17 +84,18 @@ void PopViewController::connectActions() {
 
 void PopViewController::showNetworkName() {
     const auto row = selectedChain();
-    setTitle(m_networkName, row ? row->chainName : missing);
+    TextFieldCell::setTitle(m_networkName, row ? row->chainName : missing);
 }
 
 void PopViewController::updateGasPrices(const QString &low, const QString &standard, const QString &fast) {
-    setTitle(m_low, low);
-    setTitle(m_standard, standard);
-    setTitle(m_fast, fast);
+    TextFieldCell::setTitle(m_low, low);
+    TextFieldCell::setTitle(m_standard, standard);
+    TextFieldCell::setTitle(m_fast, fast);
     if (!m_lastTime)
         return;
     const auto row = selectedChain();
-    m_lastTime->setText(lastTimeText(row ? GasStoreService::storedSysTime(row->chainId) : missing));
+    TextFieldCell::setTitle(m_lastTime,
+                            lastTimeText(row ? GasStoreService::storedSysTime(row->chainId) : missing));
 }
 
 void PopViewController::updateFiatCosts(const QString &low, const QString &standard, const QString &fast,
@@ -105,9 +103,9 @@ void PopViewController::updateFiatCosts(const QString &low, const QString &stand
     // An empty token price leaves the costs as they were; the gas prices alone say nothing about dollars.
     if (tokenPrice.isEmpty())
         return;
-    setTitle(m_lowPrice, fiatCost(low, tokenPrice));
-    setTitle(m_standardPrice, fiatCost(standard, tokenPrice));
-    setTitle(m_fastPrice, fiatCost(fast, tokenPrice));
+    TextFieldCell::setTitle(m_lowPrice, fiatCost(low, tokenPrice));
+    TextFieldCell::setTitle(m_standardPrice, fiatCost(standard, tokenPrice));
+    TextFieldCell::setTitle(m_fastPrice, fiatCost(fast, tokenPrice));
 }
 
 QString PopViewController::fiatCost(const QString &gasPrice, const QString &tokenPrice) {

@@ -3,6 +3,7 @@
 #include "menubar/NetworkNodeSwitchNotificationName.h"
 #include "menubar/SettingPopCellView.h"
 #include "platform/NotificationCenter.h"
+#include "platform/TextFieldCell.h"
 #include "platform/UserDefaults.h"
 #include "store/GasStoreService.h"
 
@@ -60,8 +61,7 @@ void SettingPopViewController::fillRow(int row) {
     // Read afresh for every row: the selection lives only in the defaults.
     if (const QPointer<QLabel> marker = cell->selectedImageView())
         marker->setHidden(network.chainId != GasStoreService::selectedChainId());
-    if (const QPointer<QLabel> title = cell->title())
-        title->setText(network.chainName);
+    TextFieldCell::setTitle(cell->title(), network.chainName);
 }
 
 void SettingPopViewController::tableViewDoubleClick() {

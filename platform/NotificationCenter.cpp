@@ -20,3 +20,9 @@ void NotificationCenter::postNotificationName(const QString &name) {
             o.handler();
     }
 }
+
+bool NotificationCenter::isObserving(const QObject *context, const QString &name) const {
+    return std::any_of(m_observers.begin(), m_observers.end(), [&](const Observer &o) {
+        return !o.context.isNull() && o.context == context && o.name == name;
+    });
+}

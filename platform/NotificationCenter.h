@@ -15,6 +15,7 @@ public:
     // The observer is dropped when `context` is destroyed.
     void addObserver(QObject *context, const QString &name, std::function<void()> handler);
     void postNotificationName(const QString &name);
+    bool isObserving(const QObject *context, const QString &name) const;
 
 private:
     struct Observer {

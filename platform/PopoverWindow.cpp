@@ -8,6 +8,7 @@
 #include <QScreen>
 #include <QVBoxLayout>
 #include <QWidget>
+#include <QWindow>
 
 #include <algorithm>
 
@@ -79,15 +80,27 @@ void PopoverWindow::showRelativeToRect(const QRect &anchor, Edge edge) {
         if (view->parentWidget() != m_window.get())
             m_window->layout()->addWidget(view);
         m_controller->viewWillAppear();
+        // A hidden widget's layout waits until it shows, so fields changed while the popover was hidden
+        // have not resized the view yet; placed at its old size, the popover would overhang the screen.
+        if (QLayout *content = view->layout())
+            content->activate();
     }
     m_window->adjustSize();
 
-    const QScreen *screen = QGuiApplication::screenAt(anchor.center());
-    if (!screen)
-        screen = QGuiApplication::primaryScreen();
-    const QRect area = screen ? screen->availableGeometry() : QRect();
-    m_window->move(placement(anchor, edge, m_window->size(), area));
+    m_anchor = anchor;
+    m_edge = edge;
+    place();
     m_window->show();
+    if (!m_followsSize && m_window->windowHandle()) {
+        // Fields that change while it is shown resize it; it stays beside its anchor and on the screen.
+        const auto follow = [this] {
+            if (m_window->isVisible())
+                place();
+        };
+        QObject::connect(m_window->windowHandle(), &QWindow::widthChanged, m_window.get(), follow);
+        QObject::connect(m_window->windowHandle(), &QWindow::heightChanged, m_window.get(), follow);
+        m_followsSize = true;
+    }
     m_window->raise();
     // Active, so that a click into another application deactivates us and closes it.
     m_window->activateWindow();
@@ -120,6 +133,14 @@ void PopoverWindow::close() {
                                     [](const PopoverWindow *p) { return p->m_window->isVisible(); });
     if (other != shown.rend())
         (*other)->m_window->activateWindow();
+}
+
+void PopoverWindow::place() {
+    const QScreen *screen = QGuiApplication::screenAt(m_anchor.center());
+    if (!screen)
+        screen = QGuiApplication::primaryScreen();
+    const QRect area = screen ? screen->availableGeometry() : QRect();
+    m_window->move(placement(m_anchor, m_edge, m_window->size(), area));
 }
 
 bool PopoverWindow::isShown() const {

@@ -36,10 +36,15 @@ private:
     // Shown popovers, the most recently shown last.
     static std::vector<PopoverWindow *> &shownPopovers();
     void forget();
+    // Moves the window beside the anchor it was last shown at, for its size of now.
+    void place();
 
     // Declared before the controller: the controller deletes its view, a child of this window, first.
     std::unique_ptr<QWidget> m_window;
     std::unique_ptr<ViewController> m_controller;
     // The shown popover whose window held the anchor when this one was shown; it closes this one with it.
     PopoverWindow *m_owner = nullptr;
+    QRect m_anchor;
+    Edge m_edge = Edge::MaxY;
+    bool m_followsSize = false; // its window's size changes re-place it
 };

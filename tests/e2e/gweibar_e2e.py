@@ -74,15 +74,18 @@ def popover_buttons(session, popover):
     session.xdotool("mousemove", "0", str(SCREEN_HEIGHT - 1))  # no hover colour on any button
     time.sleep(0.2)
     x, y, w, h = session.geometry(popover)
-    _, _, rows = session.screen_pixels()
-    lines = [yy for yy in range(y, y + h) if colour_runs(rows[yy], x, x + w, BUTTON_BACKGROUND)]
+    width, height, rows = session.screen_pixels()
+    # Only what is on the screen can be clicked.
+    left, right = max(x, 0), min(x + w, width)
+    lines = [yy for yy in range(max(y, 0), min(y + h, height))
+             if colour_runs(rows[yy], left, right, BUTTON_BACKGROUND)]
     expect(lines, "no buttons drawn in the price popover")
     # The lowest band of button rows; its third line lies between the rounded corners and the text.
     bottom = lines[-1]
     top = bottom
     while top - 1 in lines:
         top -= 1
-    runs = colour_runs(rows[top + 2], x, x + w, BUTTON_BACKGROUND)
+    runs = colour_runs(rows[top + 2], left, right, BUTTON_BACKGROUND)
     return [(x0 - 1, top - 1, x1 - x0 + 2, bottom - top + 3) for x0, x1 in runs]
 
 

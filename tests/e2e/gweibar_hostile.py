@@ -7,13 +7,15 @@ GROUP is one of:
   stalled    every gas-price request held: a valid reply that comes after 70 s, one trickled a byte
              per second, then connections accepted and never answered, until the requests pile up
   malformed  refused connections, a 1 GiB body, garbage, truncated JSON and a truncated transfer,
-             100,000 nested arrays, numbers of 100,000 digits, another network's prices
+             100,000 nested arrays, numbers of 100,000 digits, another network's prices, and
+             at the end Quit from the popover while a price of 100,000 digits is shown
 
 Throughout, in one program session per group: the popover opens within 200 ms of an Activate, at
 most 12 requests are in flight at the server, resident memory stays under twice its idle value, the
 defaults file never holds prices that were not validly served (nor anything in another network's
-record), and a good reply after the trouble shows on the label. Measured values go to stdout and to
-DIR/measurements.json.
+record), and a good reply after the trouble shows on the label. While a price of 100,000 digits is
+shown, the popover fits the screen and its Quit button ends the program normally. Measured values go
+to stdout and to DIR/measurements.json.
 """
 
 import argparse
@@ -25,8 +27,9 @@ import threading
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from e2e_session import (demo_build_missing, API_PORT, SCREEN_WIDTH, Failure, Session, fixed_reply, gas_price_reply,  # noqa: E402
-                         vm_kib, wait_until)
+from e2e_session import (demo_build_missing, API_PORT, SCREEN_HEIGHT, SCREEN_WIDTH, Failure, Session,  # noqa: E402
+                         fixed_reply, gas_price_reply, vm_kib, wait_until)
+from gweibar_e2e import quit_through_popover  # noqa: E402
 
 GWEI = 10**9
 GAS_PATH = "/api/v1/chains/EVM/1/gas_price"
@@ -178,6 +181,8 @@ class Run:
         self.idle_rss = None
         self.sanitized = False
         self.root = None
+        self.quit = False  # the program was ended through its Quit button
+        self.popover_geometry = {}  # (x, y, width, height) of the popover around the long price
 
     # -- set-up -------------------------------------------------------------------------------------
 
@@ -264,7 +269,8 @@ class Run:
         self.monitor.set_phase(name)
         started = time.monotonic()
         latencies, recovery = body()
-        self.gweibar.check_running()
+        if not self.quit:
+            self.gweibar.check_running()
         stats = dict(self.monitor.stats.get(name, {}))
         result = {
             "scenario": name,
@@ -276,6 +282,8 @@ class Run:
             "recovery_s": None if recovery is None else round(recovery, 2),  # to the good prices shown
             "wall_s": round(time.monotonic() - started, 1),
         }
+        if self.popover_geometry:
+            result["popover_geometry"] = self.popover_geometry
         self.results.append(result)
         print(json.dumps(result), flush=True)
         self.check(result)
@@ -441,6 +449,43 @@ def group_malformed(run):
 
     run.phase("another network's prices", flip)
 
+    # Last, as it ends the program: the long price arrives while the popover is open, and again while
+    # it is closed; each time it must fit the screen. Then Quit.
+    def popover_fits(what):
+        popover = wait_until("the popover shown", lambda: session.visible_windows("gweibar popover"), 10)
+        time.sleep(0.5)
+        x, y, w, h = session.geometry(popover[0])
+        run.popover_geometry[what] = (x, y, w, h)
+        print(f"popover at {(x, y, w, h)} {what}", flush=True)
+        expect(x >= 0 and y >= 0 and x + w <= SCREEN_WIDTH and y + h <= SCREEN_HEIGHT,
+               f"the popover {(x, y, w, h)} {what} does not fit the {SCREEN_WIDTH}x{SCREEN_HEIGHT} screen")
+
+    def quit_while_long():
+        started = time.monotonic()
+        session.watcher_command(f"activate {SCREEN_WIDTH - 1} 12")
+        wait_until("the popover opens", lambda: session.visible_windows("gweibar popover"), 10, 0.005)
+        latencies = [time.monotonic() - started]
+        popover_fits("before the long price")
+        session.script([{"path": GAS_PATH, "set": gas_price_reply(*big, close=True)}])
+        run.wait_gas_requests(1, REFRESH_S * 3)
+        stored_exactly()
+        run.wait_label(triple(big), REFRESH_S)
+        popover_fits("when the long price came while it was open")
+        session.xdotool("windowfocus", "--sync", run.root[0])
+        wait_until("the popover closes", lambda: not session.visible_windows("gweibar popover"), 10)
+        started = time.monotonic()
+        session.watcher_command(f"activate {SCREEN_WIDTH - 1} 12")
+        wait_until("the popover opens", lambda: session.visible_windows("gweibar popover"), 10, 0.005)
+        latencies.append(time.monotonic() - started)
+        popover_fits("opened while the long price is shown")
+        session.screenshot("popover-long-price")
+        quit_through_popover(session)  # finds the four buttons on the screen and clicks Quit
+        run.quit = True
+        expect(run.stored_gas() == triple(big), "the long price is not on disk after Quit")
+        return latencies, None
+
+    run.phase("Quit while a 100,000-digit price is shown", quit_while_long)
+
 
 GROUPS = {"stalled": group_stalled, "malformed": group_malformed}
 
@@ -466,7 +511,8 @@ def main():
             try:
                 run.start()
                 GROUPS[args.group](run)
-                run.gweibar.check_running()
+                if not run.quit:
+                    run.gweibar.check_running()
             except Failure:
                 session.screenshot("failure")
                 raise

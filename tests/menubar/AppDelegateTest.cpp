@@ -2,8 +2,10 @@
 #include "menubar/NetworkNodeSwitchNotificationName.h"
 #include "menubar/PopViewController.h"
 #include "platform/NotificationCenter.h"
+#include "platform/TextFieldCell.h"
 
 #include "QStringPrinter.h"
+#include "support/CallJournal.h"
 #include "support/FakeEventMonitor.h"
 #include "support/FakePopover.h"
 #include "support/FakeStatusItem.h"
@@ -25,6 +27,28 @@ struct Record {
     QString low, standard, fast, tokenPrice, sysTime;
 };
 
+// Notes every write: the key, and which entries of a record it changed.
+class WriteLoggingUserDefaults : public MemoryUserDefaults {
+public:
+    void setValue(const QString &key, const QVariant &value) override {
+        const QVariantMap before = values.value(key).toMap();
+        const QVariantMap after = value.toMap();
+        QStringList changed;
+        for (auto it = after.cbegin(); it != after.cend(); ++it) {
+            if (before.value(it.key()) != it.value())
+                changed.append(it.key());
+        }
+        writes.append(key + QStringLiteral(": ") + changed.join(QLatin1Char(',')));
+        MemoryUserDefaults::setValue(key, value);
+    }
+    bool synchronize() override {
+        writes.append(QStringLiteral("synchronize"));
+        return MemoryUserDefaults::synchronize();
+    }
+
+    QStringList writes;
+};
+
 class AppDelegateTest : public ::testing::Test {
 protected:
     struct PendingFetch {
@@ -34,19 +58,27 @@ protected:
 
     void TearDown() override { delegate.reset(); }
 
-    void launch(bool withButton = true) {
+    // `journal`, when given, notes the status item's creation and what the fakes are asked at launch.
+    void launch(bool withButton = true, CallJournal *journal = nullptr) {
         AppDelegate::Dependencies d;
-        d.statusItemWithLength = [this, withButton](double length) {
+        d.statusItemWithLength = [this, withButton, journal](double length) {
             auto made = std::make_unique<FakeStatusItem>(length, withButton);
             item = made.get();
+            if (journal) {
+                journal->note(QStringLiteral("status item %1").arg(length));
+                item->setJournal(journal);
+            }
             return made;
         };
-        d.makePopover = [this] {
+        d.makePopover = [this, journal] {
+            if (journal)
+                journal->note(QStringLiteral("popover"));
             auto made = std::make_unique<FakePopover>();
             popovers.push_back(made.get());
             return made;
         };
         auto madeMonitor = std::make_unique<FakeEventMonitor>();
+        madeMonitor->journal = journal;
         monitor = madeMonitor.get();
         d.eventMonitor = std::move(madeMonitor);
         d.fetchGasPrice = [this](const GasStoreService::chainMessage &chain,
@@ -92,7 +124,7 @@ protected:
         return l ? l->text() : QStringLiteral("<missing>");
     }
 
-    MemoryUserDefaults defaults;
+    WriteLoggingUserDefaults defaults;
     FakeStatusItem *item = nullptr;
     FakeEventMonitor *monitor = nullptr;
     std::vector<FakePopover *> popovers;
@@ -131,6 +163,29 @@ TEST_F(AppDelegateTest, LaunchSetsUpItemTimerMonitorAndPopover) {
     EXPECT_EQ(fetches[0].chain.chainId, "1");
     QCoreApplication::sendPostedEvents(delegate.get());
     EXPECT_EQ(fetches.size(), 1u);
+}
+
+TEST_F(AppDelegateTest, LaunchSetsUpItsPiecesInOrder) {
+    // Observer and timer reach no fake: the journal notes them as soon as they are in place.
+    CallJournal journal;
+    bool observing = false, timing = false;
+    journal.beforeEach = [&](QStringList &entries) {
+        if (!delegate)
+            return;
+        if (!observing && NotificationCenter::defaultCenter().isObserving(
+                              delegate.get(), NetworkNodeSwitchNotificationName)) {
+            observing = true;
+            entries.append("observer");
+        }
+        if (!timing && delegate->syncingTimer() && delegate->syncingTimer()->isActive()) {
+            timing = true;
+            entries.append("timer");
+        }
+    };
+    launch(true, &journal);
+    journal.note("launched");
+    EXPECT_EQ(journal.entries, (QStringList{"status item 40", "observer", "button action", "timer",
+                                            "length 5", "monitor", "popover", "launched"}));
 }
 
 TEST_F(AppDelegateTest, NetworkSwitchNotificationRefreshesAtOnceForTheNewNetwork) {
@@ -172,6 +227,67 @@ TEST_F(AppDelegateTest, TitleAndPopoverShowPlaceholdersBeforeAnythingIsStored) {
     for (const char *name : {"lowPrice", "standardPrice", "fastPrice"})
         EXPECT_EQ(label(name), "$ --") << name;
     EXPECT_EQ(label("lastTime"), "LastTime: --");
+}
+
+TEST_F(AppDelegateTest, ASelectionThatNamesNoNetworkShowsPlaceholdersAndNeitherFetchesNorSaves) {
+    store("1", {"30", "20", "30", "1800", "100.0"});
+    launchAndTick();
+    popController()->view();
+    ASSERT_EQ(label("low"), "30");
+    fetches.clear();
+
+    defaults.values.insert("selectedKey", "999");
+    const QVariantMap before = defaults.values;
+    defaults.writes.clear();
+    delegate->_UpdateOracleGasPrice();
+    NotificationCenter::defaultCenter().postNotificationName(NetworkNodeSwitchNotificationName);
+
+    EXPECT_EQ(titles().mid(1), (QStringList{"-- | -- | --", "-- | -- | --"}));
+    for (const char *name : {"low", "standard", "fast"})
+        EXPECT_EQ(label(name), "--") << name;
+    for (const char *name : {"lowPrice", "standardPrice", "fastPrice"})
+        EXPECT_EQ(label(name), "$ --") << name;
+    EXPECT_EQ(label("lastTime"), "LastTime: --");
+    EXPECT_TRUE(fetches.empty());
+    EXPECT_EQ(defaults.writes, QStringList());
+    EXPECT_EQ(defaults.values, before);
+}
+
+TEST_F(AppDelegateTest, ChangedPricesStoreTheirTimeFirstUnchangedOnesNoTime) {
+    struct Case {
+        const char *what;
+        FetchResult reply;
+        QStringList writes;
+    };
+    const Case cases[] = {
+        {"changed",
+         {"11", "20", "30", "1800"},
+         {"1: sysTime", "synchronize", "1: gasPriceKey", "synchronize", "1: tokenPriceKey", "synchronize"}},
+        {"unchanged", {"10", "20", "30", "1800"}, {"1: tokenPriceKey", "synchronize"}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        fetches.clear();
+        defaults.values.clear();
+        store("1", {"10", "20", "30", "1700", "100.0"});
+        launchAndTick();
+        defaults.writes.clear();
+        reply(0, c.reply);
+        EXPECT_EQ(defaults.writes, c.writes);
+        delegate.reset();
+    }
+}
+
+TEST_F(AppDelegateTest, ALongPriceIsStoredWholeAndShownCut) {
+    const QString digits(100000, QLatin1Char('7'));
+    launchAndTick();
+    popController()->view();
+    reply(0, {digits, "20", "30", "1800"});
+    EXPECT_EQ(stored("1").low, digits);
+    const QString shown = label("low");
+    EXPECT_LE(shown.size(), TextFieldCell::maxCharacters + 1);
+    EXPECT_TRUE(shown.endsWith(QChar(0x2026)));
+    EXPECT_TRUE(digits.startsWith(shown.chopped(1)));
 }
 
 TEST_F(AppDelegateTest, ReplyIsComparedWithTheSnapshotAndStoresOnlyWhatChanged) {

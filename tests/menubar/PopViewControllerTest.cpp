@@ -1,5 +1,6 @@
 #include "menubar/PopViewController.h"
 #include "platform/BundleInfo.h"
+#include "platform/TextFieldCell.h"
 
 #include "QStringPrinter.h"
 #include "StdoutCapture.h"
@@ -10,6 +11,7 @@
 #include <QAbstractButton>
 #include <QByteArray>
 #include <QLabel>
+#include <QLayout>
 
 #include <gtest/gtest.h>
 
@@ -208,6 +210,42 @@ TEST_F(PopViewControllerTest, ButtonsRunTheirActions) {
     EXPECT_FALSE(controller->isShow());
     click("webPageButton");
     EXPECT_EQ(workspace.urls, QList<QUrl>{QUrl("https://www.example.com")});
+}
+
+TEST_F(PopViewControllerTest, AbsurdPricesLeaveThePopoverSmallWithEveryButtonOnIt) {
+    const QString digits(100000, QLatin1Char('7'));
+    struct Case {
+        const char *what;
+        QString low, standard, fast, tokenPrice;
+    };
+    const Case cases[] = {
+        {"prices of 100,000 digits", digits, digits, digits, "1800"},
+        {"a token price of 100,000 digits", "30", "40", "50", digits},
+        {"all of them", digits, digits, digits, digits},
+        {"back to sane prices", "30", "40", "50", "1800"},
+    };
+    QWidget *view = controller->view();
+    view->show();
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        controller->updateGasPrices(c.low, c.standard, c.fast);
+        controller->updateFiatCosts(c.low, c.standard, c.fast, c.tokenPrice);
+        view->adjustSize();
+        view->layout()->activate();
+        // Well within the smallest screen anyone runs a desktop panel on.
+        EXPECT_LE(view->width(), 640);
+        EXPECT_LE(view->height(), 480);
+        for (const QLabel *label : view->findChildren<QLabel *>())
+            EXPECT_LE(label->text().size(), TextFieldCell::maxCharacters + 1)
+                << label->objectName().toStdString();
+        for (const char *name : {"webPageButton", "settingButton", "closeSettingButton", "quitButton"}) {
+            const QAbstractButton *button = view->findChild<QAbstractButton *>(name);
+            ASSERT_NE(button, nullptr) << name;
+            EXPECT_TRUE(view->rect().contains(button->geometry())) << name;
+        }
+    }
+    EXPECT_EQ(label("low"), "30");
+    EXPECT_EQ(label("fastPrice"), "$ 1.89");
 }
 
 TEST_F(PopViewControllerTest, SuccessLineOnlyWhenTheBrowserOpened) {

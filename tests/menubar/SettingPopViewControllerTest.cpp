@@ -117,6 +117,36 @@ TEST_F(SettingPopViewControllerTest, ListsTheSixNetworksInTableOrderAtTwentyOneP
     }
 }
 
+TEST_F(SettingPopViewControllerTest, RowsAreCustomCellsTwentyOnePointsHigh) {
+    EXPECT_EQ(SettingPopCellView::identifier, "CustomCell");
+    struct Case {
+        const char *identifier;
+        bool made;
+    };
+    const Case cases[] = {
+        {"CustomCell", true}, {"customCell", false}, {"SettingPopCellView", false}, {"", false}};
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.identifier);
+        std::unique_ptr<SettingPopCellView> made(SettingPopCellView::makeViewWithIdentifier(c.identifier));
+        EXPECT_EQ(made != nullptr, c.made);
+        if (made) {
+            EXPECT_NE(made->title(), nullptr);
+            EXPECT_NE(made->selectedImageView(), nullptr);
+        }
+    }
+
+    showList();
+    for (int row = 0; row < table()->rowCount(); ++row) {
+        SCOPED_TRACE(row);
+        EXPECT_EQ(SettingPopViewController::heightOfRow(row), 21);
+        // What the list draws, not only what it was told.
+        EXPECT_EQ(table()->visualRect(table()->model()->index(row, 0)).height(), 21);
+        EXPECT_EQ(table()->rowViewportPosition(row), 21 * row);
+        ASSERT_NE(cell(row), nullptr);
+        EXPECT_EQ(cell(row)->objectName(), "SettingPopCellView");
+    }
+}
+
 TEST_F(SettingPopViewControllerTest, MarkerOnlyOnTheStoredNetworkWhenTheListAppears) {
     struct Case {
         const char *stored; // nullptr: nothing stored

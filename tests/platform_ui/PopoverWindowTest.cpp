@@ -4,6 +4,8 @@
 #include "platform/ViewController.h"
 
 #include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QLabel>
 #include <QPalette>
 #include <QPointer>
 #include <QScreen>
@@ -95,6 +97,64 @@ TEST(PopoverWindow, ShowsTheControllersViewBesideTheAnchorOnScreen) {
     EXPECT_EQ(window->size(), QSize(240, 160));
     EXPECT_TRUE(screen.contains(window->frameGeometry()));
     EXPECT_EQ(window->geometry().topRight(), anchor.bottomRight() + QPoint(0, 1));
+}
+
+// A view laid out around one field, whose text a test changes while the popover is hidden.
+class FieldController : public ViewController {
+public:
+    FieldController()
+        : ViewController(QStringLiteral("NoSuchInterfaceFile")) {}
+    QLabel *field() {
+        if (!m_field) {
+            m_field = new QLabel(view());
+            auto *layout = new QHBoxLayout(view());
+            layout->addWidget(m_field);
+        }
+        return m_field;
+    }
+
+private:
+    QLabel *m_field = nullptr;
+};
+
+TEST(PopoverWindow, PlacedAtTheSizeItsViewHasNowAfterChangesWhileHidden) {
+    PopoverWindow popover;
+    auto *controller = new FieldController;
+    popover.setContentViewController(controller);
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    const QRect anchor(screen.right() - 10, screen.top() + 2, 1, 1);
+    for (int characters : {2, 40, 80, 2}) {
+        SCOPED_TRACE(characters);
+        controller->field()->setText(QString(characters, QLatin1Char('8')));
+        popover.showRelativeToRect(anchor, Edge::MaxY);
+        const QRect placed = popover.window()->geometry();
+        EXPECT_EQ(placed.size(), popover.window()->sizeHint());
+        EXPECT_EQ(placed.topRight(), anchor.bottomRight() + QPoint(0, 1));
+        EXPECT_TRUE(screen.contains(placed));
+        // Nothing moves or resizes it once the event loop has run.
+        QTest::qWait(20);
+        EXPECT_EQ(popover.window()->geometry(), placed);
+        popover.close();
+    }
+}
+
+TEST(PopoverWindow, StaysBesideItsAnchorWhenItsViewChangesSizeWhileShown) {
+    PopoverWindow popover;
+    auto *controller = new FieldController;
+    popover.setContentViewController(controller);
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    const QRect anchor(screen.right() - 10, screen.top() + 2, 1, 1);
+    controller->field()->setText(QStringLiteral("88"));
+    popover.showRelativeToRect(anchor, Edge::MaxY);
+    for (int characters : {40, 80, 2}) {
+        SCOPED_TRACE(characters);
+        controller->field()->setText(QString(characters, QLatin1Char('8')));
+        QTest::qWait(50);
+        const QRect now = popover.window()->geometry();
+        EXPECT_EQ(now.size(), popover.window()->sizeHint());
+        EXPECT_EQ(now.topRight(), anchor.bottomRight() + QPoint(0, 1));
+        EXPECT_TRUE(screen.contains(now));
+    }
 }
 
 TEST(PopoverWindow, ShowingTwiceLeavesItShownAndClosingIsSafeWhenHidden) {

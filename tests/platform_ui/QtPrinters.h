@@ -2,6 +2,7 @@
 
 #include <QPoint>
 #include <QRect>
+#include <QSize>
 #include <QString>
 #include <QVariant>
 
@@ -13,6 +14,9 @@ inline void PrintTo(const QString &text, std::ostream *out) {
 }
 inline void PrintTo(const QPoint &p, std::ostream *out) {
     *out << '(' << p.x() << ", " << p.y() << ')';
+}
+inline void PrintTo(const QSize &s, std::ostream *out) {
+    *out << s.width() << 'x' << s.height();
 }
 inline void PrintTo(const QRect &r, std::ostream *out) {
     *out << '(' << r.x() << ", " << r.y() << ' ' << r.width() << 'x' << r.height() << ')';

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/EventMonitor.h"
+#include "support/CallJournal.h"
 
 #include <functional>
 #include <vector>
@@ -9,6 +10,8 @@
 class FakeEventMonitor : public EventMonitor {
 public:
     void addGlobalMonitorForLeftMouseDown(std::function<void()> handler) override {
+        if (journal)
+            journal->note(QStringLiteral("monitor"));
         handlers.push_back(std::move(handler));
     }
     void clickElsewhere() const {
@@ -17,4 +20,5 @@ public:
     }
 
     std::vector<std::function<void()>> handlers;
+    CallJournal *journal = nullptr;
 };

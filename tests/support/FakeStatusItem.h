@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/StatusItem.h"
+#include "support/CallJournal.h"
 
 #include <QStringList>
 
@@ -15,12 +16,17 @@ public:
     QSizeF sizeThatFits(const QSizeF &proposed) const override {
         return {7.0 * static_cast<double>(title().size()), proposed.height()};
     }
-    void setAction(std::function<void()> action) override { this->action = std::move(action); }
+    void setAction(std::function<void()> action) override {
+        if (journal)
+            journal->note(QStringLiteral("button action"));
+        this->action = std::move(action);
+    }
     QRect bounds() const override { return rect; }
 
     QStringList titles; // every title set, in order
     std::function<void()> action;
     QRect rect{1200, 0, 80, 24};
+    CallJournal *journal = nullptr;
 };
 
 class FakeStatusItem : public StatusItem {
@@ -31,11 +37,22 @@ public:
 
     StatusButton *button() override { return m_button.get(); }
     FakeStatusButton *fakeButton() const { return m_button.get(); }
-    void setLength(double points) override { lengths.push_back(points); }
+    void setLength(double points) override {
+        if (journal)
+            journal->note(QStringLiteral("length %1").arg(points));
+        lengths.push_back(points);
+    }
     double length() const override { return lengths.empty() ? initialLength : lengths.back(); }
+
+    void setJournal(CallJournal *journal) {
+        this->journal = journal;
+        if (m_button)
+            m_button->journal = journal;
+    }
 
     double initialLength;
     std::vector<double> lengths; // every length set, in order
+    CallJournal *journal = nullptr;
 
 private:
     std::unique_ptr<FakeStatusButton> m_button;
