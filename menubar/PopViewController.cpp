@@ -105,9 +105,13 @@ void PopViewController::updateFiatCosts(const QString &low, const QString &stand
     // An empty token price leaves the costs as they were; the gas prices alone say nothing about dollars.
     if (tokenPrice.isEmpty())
         return;
-    setTitle(m_lowPrice, fiatCost(low, tokenPrice));
-    setTitle(m_standardPrice, fiatCost(standard, tokenPrice));
-    setTitle(m_fastPrice, fiatCost(fast, tokenPrice));
+    // Until the view loads there is no field to fill, and every refresh calls this twice.
+    if (m_lowPrice)
+        setTitle(m_lowPrice, fiatCost(low, tokenPrice));
+    if (m_standardPrice)
+        setTitle(m_standardPrice, fiatCost(standard, tokenPrice));
+    if (m_fastPrice)
+        setTitle(m_fastPrice, fiatCost(fast, tokenPrice));
 }
 
 QString PopViewController::fiatCost(const QString &gasPrice, const QString &tokenPrice) {
