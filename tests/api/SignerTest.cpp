@@ -199,6 +199,47 @@ TEST(Signer, PadsEveryPayloadToWholeBlocks) {
     }
 }
 
+TEST(Signer, WritesThePayloadAsCompactJson) {
+    QString everyPlainCharacter;
+    for (char16_t c = 0x20; c < 0x7f; ++c)
+        if (c != u'"' && c != u'\\')
+            everyPlainCharacter.append(QChar(c));
+    const QString nonces[] = {
+        nonceText,
+        everyPlainCharacter,
+        QStringLiteral("quote\" backslash\\ slash/"),
+        QStringLiteral("controls \n\t\r\b\f \x01 \x1f, delete \x7f"),
+        QStringLiteral("non-ASCII \u00fc\u20ac \U0001F600"),
+        QString(),
+    };
+    for (const QString &nonce : nonces) {
+        SCOPED_TRACE(nonce.toStdString());
+        auto next = std::make_shared<int>(0);
+        const RequestSigner signer(
+            QStringLiteral("1.0.0"), [] { return 1700000000.0; },
+            [next, nonce] { return (*next)++ % 2 == 0 ? nonce : udidText; });
+        const Opened opened = open(header(signer.requestHeaders(), "x-req-token"));
+        const QByteArray sign = QCryptographicHash::hash("1700000000" + udidText.toUtf8() +
+                                                             ApiCredentials::credential1 + nonce.toUtf8(),
+                                                         QCryptographicHash::Sha256)
+                                    .toHex();
+        const QJsonObject members{
+            {"time", "1700000000"}, {"nonce", nonce}, {"sign", QString::fromLatin1(sign)}};
+        EXPECT_EQ(opened.payload, QJsonDocument(members).toJson(QJsonDocument::Compact));
+    }
+}
+
+TEST(Signer, WritesTheTokenInStandardBase64WithPadding) {
+    for (int size = 0; size < 64; ++size) {
+        SCOPED_TRACE(size);
+        const QByteArray token = RequestSigner::encryptPayload(QByteArray(size, 'p'));
+        const auto cipherText =
+            QByteArray::fromBase64Encoding(token, QByteArray::AbortOnBase64DecodingErrors);
+        ASSERT_TRUE(cipherText);
+        EXPECT_EQ(token, cipherText.decoded.toBase64());
+    }
+}
+
 TEST(Signer, ReadsTheAppVersionOnce) {
     const QByteArray before = header(ZelkApiService::requestHeaders(), "x-app-ver");
     EXPECT_EQ(before, GWEIBAR_VERSION);
