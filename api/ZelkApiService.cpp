@@ -25,8 +25,24 @@ QString bundleVersion() {
     return version.typeId() == QMetaType::QString ? version.toString() : QString();
 }
 
+// Every refresh asks for the same two URLs; parsing one again cost more than comparing its text.
+QUrl parsedUrl(const QString &url) {
+    static QString texts[2];
+    static QUrl urls[2];
+    static int next = 0;
+    for (int i = 0; i < 2; ++i) {
+        if (!texts[i].isNull() && texts[i] == url)
+            return urls[i];
+    }
+    texts[next] = url;
+    urls[next] = QUrl(url, QUrl::TolerantMode);
+    const QUrl parsed = urls[next];
+    next = 1 - next;
+    return parsed;
+}
+
 QNetworkRequest signedRequest(const QString &url) {
-    QNetworkRequest request(QUrl(url, QUrl::TolerantMode));
+    QNetworkRequest request(parsedUrl(url));
     for (const auto &[name, value] : ZelkApiService::requestHeaders())
         request.setRawHeader(name, value);
     request.setSslConfiguration(NetworkAccess::tlsConfiguration());
@@ -97,6 +113,17 @@ void whenFinished(QNetworkReply *reply, std::function<void(const ZelkApiService:
         Qt::SingleShotConnection);
 }
 
+// Every refresh posts the same parameters (the same shared object): their JSON is written once.
+QByteArray compactJson(const QJsonObject &parameters) {
+    static QJsonObject lastParameters;
+    static QByteArray lastJson;
+    if (lastJson.isNull() || parameters != lastParameters) {
+        lastJson = QJsonDocument(parameters).toJson(QJsonDocument::Compact);
+        lastParameters = parameters;
+    }
+    return lastJson;
+}
+
 QString debugDescription(const TransportError &error) {
     return QStringLiteral("TransportError(%1): %2").arg(int(error.code)).arg(error.description).simplified();
 }
@@ -112,8 +139,7 @@ void ZelkApiService::postRequest(const QString &path, const QJsonObject &paramet
                                  std::function<void(ApiOutcome<TokenPriceResponse>)> completion) const {
     QNetworkRequest request = signedRequest(api + path);
     request.setRawHeader(QByteArrayLiteral("Content-Type"), QByteArrayLiteral("application/json"));
-    QNetworkReply *reply =
-        NetworkAccess::manager().post(request, QJsonDocument(parameters).toJson(QJsonDocument::Compact));
+    QNetworkReply *reply = NetworkAccess::manager().post(request, compactJson(parameters));
     whenFinished(reply, [completion = std::move(completion)](const DataResponse &response) {
         handleTokenPriceResponse(response, completion);
     });

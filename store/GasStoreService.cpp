@@ -154,8 +154,16 @@ void GasStoreService::saveGasPrice(const QString &low, const QString &standard, 
 }
 
 void GasStoreService::fetchGasPrice(const chainMessage &chain, FetchCompletion completion) {
+    // The body depends on the network alone, which seldom changes: it is built again only when that does.
+    static chainMessage lastChain;
+    static QJsonObject lastParameters;
+    if (lastParameters.isEmpty() || chain.chainId != lastChain.chainId ||
+        chain.tokenName != lastChain.tokenName) {
+        lastParameters = tokenPriceParameters(chain.chainId, chain.tokenName);
+        lastChain = chain;
+    }
     apiService().postRequest(
-        tokenPricePath, tokenPriceParameters(chain.chainId, chain.tokenName),
+        tokenPricePath, lastParameters,
         [chain, completion = std::move(completion)](ApiOutcome<TokenPriceResponse> outcome) {
             requestGasPrice(outcome, chain, completion);
         });
