@@ -48,8 +48,10 @@ QNetworkAccessManager &NetworkAccess::manager() {
     Q_ASSERT(QCoreApplication::instance() != nullptr);
     Q_ASSERT(QThread::currentThread() == QCoreApplication::instance()->thread());
     if (shared.isNull()) {
+        // No transfer timeout of Qt's: each reply's own deadline (transferLimit) bounds the whole
+        // transfer and fires no later. Qt's idle limit, restarted through a queued call at every chunk
+        // that arrives, cost each refresh eight more wake-ups of the event loop.
         shared = new QNetworkAccessManager(QCoreApplication::instance());
-        shared->setTransferTimeout(static_cast<int>(timeoutSetting().count()));
         // Cached TLS connections must close while the application object exists, not in Qt's thread exit.
         QObject::connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, shared,
                          &QNetworkAccessManager::clearConnectionCache);
@@ -65,7 +67,10 @@ void NetworkAccess::addTrustedCaForTesting(const QList<QSslCertificate> &certifi
     configurationSetting() = withAddedCas(configurationSetting(), certificates);
 }
 
+std::chrono::milliseconds NetworkAccess::transferLimit() {
+    return timeoutSetting();
+}
+
 void NetworkAccess::setTransferTimeoutForTesting(std::chrono::milliseconds timeout) {
     timeoutSetting() = timeout;
-    manager().setTransferTimeout(static_cast<int>(timeout.count()));
 }

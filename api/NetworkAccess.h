@@ -18,6 +18,8 @@ public:
 
     // Made on first use, owned by the application object; main thread only.
     static QNetworkAccessManager &manager();
+    // The time limit of each request: transferTimeout, unless a test shortened it.
+    static std::chrono::milliseconds transferLimit();
 
     // Peer verification always on: the system's CAs, plus the build's extra CA when one is configured.
     static QSslConfiguration tlsConfiguration();

@@ -90,16 +90,17 @@ void whenFinished(QNetworkReply *reply, std::function<void(const ZelkApiService:
             reply->abort(); // emits finished right here
         }
     };
-    // Qt's own limit restarts with every byte, so a server trickling bytes could hold a request for
-    // hours and let them pile up; the same limit also bounds the whole transfer. The timer goes with the
-    // reply: a single-shot one would stay registered for the whole limit after every finished request.
+    // The time limit bounds the whole transfer. Qt's own limit would restart with every byte, so a
+    // server trickling bytes could hold a request for hours; this one fires no later than Qt's would.
+    // The timer goes with the reply: a single-shot one would stay registered for the whole limit after
+    // every finished request.
     auto *deadline = new QTimer(reply);
     deadline->setSingleShot(true);
     QObject::connect(deadline, &QTimer::timeout, reply, [reply] {
         if (reply->isRunning())
             reply->abort();
     });
-    deadline->start(NetworkAccess::manager().transferTimeout());
+    deadline->start(NetworkAccess::transferLimit());
     QObject::connect(reply, &QNetworkReply::downloadProgress, reply,
                      [limitSize](qint64 received, qint64 total) { limitSize(std::max(received, total)); });
     QObject::connect(reply, &QNetworkReply::readyRead, reply,
