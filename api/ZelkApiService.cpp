@@ -62,17 +62,23 @@ bool isStatusOnlyError(const QNetworkReply &reply) {
 }
 
 ZelkApiService::DataResponse bodyOf(QNetworkReply &reply, bool cutOff) {
-    const TransportError tooLarge{
-        QNetworkReply::UnknownContentError,
-        QStringLiteral("reply body larger than %1 bytes").arg(NetworkAccess::maxReplyBytes)};
+    const auto tooLarge = [] {
+        return TransportError{
+            QNetworkReply::UnknownContentError,
+            QStringLiteral("reply body larger than %1 bytes").arg(NetworkAccess::maxReplyBytes)};
+    };
     if (cutOff)
-        return tooLarge;
+        return tooLarge();
     if (reply.error() != QNetworkReply::NoError && !isStatusOnlyError(reply))
         return TransportError{reply.error(), reply.errorString().simplified()};
 
-    QByteArray body = reply.read(NetworkAccess::maxReplyBytes + 1);
+    // The whole body has arrived: its size is known before it is read, and reading it whole takes it
+    // from the reply's buffer without a buffer of the largest size allowed.
+    if (reply.bytesAvailable() > NetworkAccess::maxReplyBytes)
+        return tooLarge();
+    QByteArray body = reply.readAll();
     if (body.size() > NetworkAccess::maxReplyBytes)
-        return tooLarge;
+        return tooLarge();
     const int status = reply.attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     if (body.isEmpty() && status != 204 && status != 205)
         return TransportError{QNetworkReply::UnknownContentError,
