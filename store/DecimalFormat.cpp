@@ -1,6 +1,6 @@
 #include "store/DecimalFormat.h"
 
-#include <QStringList>
+#include <QStringView>
 
 #include <algorithm>
 
@@ -12,31 +12,34 @@ QString formatDecimal(const Decimal &value, int scale, bool trimZeros) {
     if (negative)
         text = substring(text, 1, text.size() - 1);
 
-    const QStringList pieces = text.split(QLatin1Char('.'));
-    if (pieces.size() > 2)
+    // Split at "." as views: this runs for every price and cost shown, and the pieces are only read.
+    const QStringView rest(text);
+    const qsizetype point = rest.indexOf(QLatin1Char('.'));
+    if (point >= 0 && rest.indexOf(QLatin1Char('.'), point + 1) >= 0)
         return {};
-    const QString &integer = pieces.at(0);
-    QString fraction = pieces.size() == 2 ? pieces.at(1) : QString();
+    const QStringView integer = point >= 0 ? rest.left(point) : rest;
+    QStringView fraction = point >= 0 ? rest.mid(point + 1) : QStringView();
 
+    qsizetype zerosAdded = 0;
     if (fraction.size() > n)
         fraction.truncate(n);
     else if (!trimZeros)
         // Zeros added here would only be trimmed again, so they are added only when they stay.
-        fraction.append(QString(n - fraction.size(), QLatin1Char('0')));
+        zerosAdded = n - fraction.size();
     if (trimZeros) {
-        qsizetype end = fraction.size();
-        while (end > 0 && fraction.at(end - 1) == QLatin1Char('0'))
-            --end;
-        fraction.truncate(end);
+        while (!fraction.isEmpty() && fraction.back() == QLatin1Char('0'))
+            fraction.chop(1);
     }
 
     QString result;
-    result.reserve(1 + integer.size() + 1 + fraction.size());
+    result.reserve(1 + integer.size() + 1 + fraction.size() + zerosAdded);
     if (negative)
         result.append(QLatin1Char('-'));
     result.append(integer);
-    if (!fraction.isEmpty())
+    if (!fraction.isEmpty() || zerosAdded > 0) {
         result.append(QLatin1Char('.')).append(fraction);
+        result.append(QString(zerosAdded, QLatin1Char('0')));
+    }
     return result;
 }
 
