@@ -8,6 +8,7 @@
 #include <QMutex>
 #include <QSet>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
@@ -65,6 +66,14 @@ QSettings::Format JsonSettingsFormat::format() {
 QString JsonSettingsFormat::settingsKey(const QString &fileKey) {
     if (fileKey.isEmpty())
         return kEmptyKey;
+    // Every key the program reads is made of characters that percent-encoding leaves alone; such a
+    // key is its own encoding, and the store is read many times per refresh.
+    const auto unreserved = [](QChar c) {
+        return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9') ||
+               c == u'-' || c == u'.' || c == u'_' || c == u'~';
+    };
+    if (std::all_of(fileKey.begin(), fileKey.end(), unreserved))
+        return fileKey;
     return QString::fromLatin1(fileKey.toUtf8().toPercentEncoding());
 }
 
