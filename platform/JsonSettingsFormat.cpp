@@ -1,5 +1,7 @@
 #include "platform/JsonSettingsFormat.h"
 
+#include "platform/VariantMapJson.h"
+
 #include <QDateTime>
 #include <QFile>
 #include <QFileDevice>
@@ -116,10 +118,10 @@ bool JsonSettingsFormat::read(QIODevice &device, QSettings::SettingsMap &map) {
 bool JsonSettingsFormat::write(QIODevice &device, const QSettings::SettingsMap &map) {
     if (isRefused(fileNameOf(device)))
         return false;
-    QJsonObject object;
+    QVariantMap object;
     for (auto it = map.begin(); it != map.end(); ++it)
-        object.insert(fileKey(it.key()), QJsonValue::fromVariant(it.value()));
-    const QByteArray data = QJsonDocument(object).toJson(QJsonDocument::Indented);
+        object.insert(fileKey(it.key()), it.value());
+    const QByteArray data = VariantMapJson::toJson(object, QJsonDocument::Indented);
     return device.write(data) == data.size();
 }
 

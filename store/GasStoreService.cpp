@@ -1,6 +1,7 @@
 #include "store/GasStoreService.h"
 
 #include "platform/UserDefaults.h"
+#include "platform/VariantMapJson.h"
 #include "store/WeiConversion.h"
 
 #include <QJsonArray>
@@ -72,7 +73,7 @@ QVariantMap emptyRecord() {
 QByteArray notation(const QVariant &value) {
     if (!isDictionary(value))
         return QByteArrayLiteral("null");
-    return QJsonDocument(QJsonObject::fromVariantMap(value.toMap())).toJson(QJsonDocument::Compact);
+    return VariantMapJson::toJson(value.toMap(), QJsonDocument::Compact);
 }
 
 void printLine(const QByteArray &line) {
