@@ -72,11 +72,15 @@ ZelkApiService::DataResponse bodyOf(QNetworkReply &reply, bool cutOff) {
     if (reply.error() != QNetworkReply::NoError && !isStatusOnlyError(reply))
         return TransportError{reply.error(), reply.errorString().simplified()};
 
-    // The whole body has arrived: its size is known before it is read, and reading it whole takes it
-    // from the reply's buffer without a buffer of the largest size allowed.
-    if (reply.bytesAvailable() > NetworkAccess::maxReplyBytes)
+    // The whole body has arrived, so its size is known before it is read: one buffer of that size takes
+    // it, where reading up to the limit made a buffer of the largest size allowed. Whatever a reply could
+    // not count ahead (a body still being decompressed) is read after it, within the limit.
+    const qint64 available = reply.bytesAvailable();
+    if (available > NetworkAccess::maxReplyBytes)
         return tooLarge();
-    QByteArray body = reply.readAll();
+    QByteArray body = reply.read(available);
+    if (reply.bytesAvailable() > 0)
+        body += reply.read(NetworkAccess::maxReplyBytes + 1 - body.size());
     if (body.size() > NetworkAccess::maxReplyBytes)
         return tooLarge();
     const int status = reply.attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
