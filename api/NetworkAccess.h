@@ -7,6 +7,7 @@
 #include <chrono>
 
 class QNetworkAccessManager;
+class QNetworkReply;
 
 // The one HTTP client of the program, on the main thread, with the limits every request shares.
 class NetworkAccess {
@@ -20,6 +21,10 @@ public:
     static QNetworkAccessManager &manager();
     // The time limit of each request: transferTimeout, unless a test shortened it.
     static std::chrono::milliseconds transferLimit();
+    // Aborts `reply` should it still be running when the time limit has passed from now, whether data
+    // keeps arriving or not. transferEnded tells that it has finished. Main thread only.
+    static void limitTransferTime(QNetworkReply *reply);
+    static void transferEnded(QNetworkReply *reply);
 
     // Peer verification always on: the system's CAs, plus the build's extra CA when one is configured.
     static QSslConfiguration tlsConfiguration();

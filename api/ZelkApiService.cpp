@@ -10,7 +10,6 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
-#include <QTimer>
 
 #include <algorithm>
 #include <cstdio>
@@ -102,15 +101,7 @@ void whenFinished(QNetworkReply *reply, std::function<void(const ZelkApiService:
     };
     // The time limit bounds the whole transfer. Qt's own limit would restart with every byte, so a
     // server trickling bytes could hold a request for hours; this one fires no later than Qt's would.
-    // The timer goes with the reply: a single-shot one would stay registered for the whole limit after
-    // every finished request.
-    auto *deadline = new QTimer(reply);
-    deadline->setSingleShot(true);
-    QObject::connect(deadline, &QTimer::timeout, reply, [reply] {
-        if (reply->isRunning())
-            reply->abort();
-    });
-    deadline->start(NetworkAccess::transferLimit());
+    NetworkAccess::limitTransferTime(reply);
     QObject::connect(reply, &QNetworkReply::downloadProgress, reply,
                      [limitSize](qint64 received, qint64 total) { limitSize(std::max(received, total)); });
     QObject::connect(reply, &QNetworkReply::readyRead, reply,
@@ -119,6 +110,7 @@ void whenFinished(QNetworkReply *reply, std::function<void(const ZelkApiService:
         reply, &QNetworkReply::finished, reply,
         [reply, cutOff, handler = std::move(handler)] {
             reply->deleteLater();
+            NetworkAccess::transferEnded(reply);
             handler(bodyOf(*reply, *cutOff));
         },
         Qt::SingleShotConnection);
