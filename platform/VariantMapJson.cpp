@@ -15,10 +15,13 @@ bool isPlain(QStringView text) {
 }
 
 void appendQuoted(QByteArray &json, QStringView plain) {
-    json += '"';
+    const qsizetype at = json.size();
+    json.resize(at + plain.size() + 2);
+    char *out = json.data() + at;
+    *out++ = '"';
     for (const QChar c : plain)
-        json += static_cast<char>(c.unicode());
-    json += '"';
+        *out++ = static_cast<char>(c.unicode());
+    *out = '"';
 }
 
 bool appendObject(QByteArray &json, const QVariantMap &map, int indent, bool compact);
@@ -38,7 +41,7 @@ bool appendValue(QByteArray &json, const QVariant &value, int indent, bool compa
         json += compact ? "{" : "{\n";
         if (!appendObject(json, value.toMap(), indent + (compact ? 0 : 1), compact))
             return false;
-        json += QByteArray(4 * indent, ' ');
+        json.append(4 * indent, ' ');
         json += '}';
         return true;
     default:
@@ -49,7 +52,6 @@ bool appendValue(QByteArray &json, const QVariant &value, int indent, bool compa
 bool appendObject(QByteArray &json, const QVariantMap &map, int indent, bool compact) {
     if (map.isEmpty())
         return true;
-    const QByteArray indentation(4 * indent, ' ');
     for (auto it = map.begin(); it != map.end(); ++it) {
         if (it != map.begin())
             json += compact ? "," : ",\n";
@@ -57,7 +59,7 @@ bool appendObject(QByteArray &json, const QVariantMap &map, int indent, bool com
         // the ASCII keys taken here.
         if (!isPlain(it.key()))
             return false;
-        json += indentation;
+        json.append(4 * indent, ' ');
         appendQuoted(json, it.key());
         json += compact ? ":" : ": ";
         if (!appendValue(json, it.value(), indent, compact))
@@ -73,7 +75,7 @@ bool appendObject(QByteArray &json, const QVariantMap &map, int indent, bool com
 QByteArray VariantMapJson::toJson(const QVariantMap &map, QJsonDocument::JsonFormat format) {
     const bool compact = format == QJsonDocument::Compact;
     QByteArray json;
-    json.reserve(256);
+    json.reserve(2048); // the whole defaults file of six records fits
     json += compact ? "{" : "{\n";
     if (appendObject(json, map, compact ? 0 : 1, compact)) {
         json += compact ? "}" : "}\n";
