@@ -8,6 +8,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
+#include <QUuid>
 
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
@@ -182,6 +183,12 @@ TEST(Signer, MakesUpperCaseVersion4Uuids) {
     const HTTPHeaders headers = ZelkApiService::requestHeaders();
     EXPECT_TRUE(form.match(QString::fromUtf8(header(headers, "x-app-udid"))).hasMatch());
     EXPECT_TRUE(form.match(open(header(headers, "x-req-token")).members["nonce"].toString()).hasMatch());
+    // Each is QUuid's own text of the same value, in upper case.
+    for (int i = 0; i < 200; ++i) {
+        const QString uuid = RequestSigner::randomUuid();
+        EXPECT_EQ(QUuid(uuid).toString(QUuid::WithoutBraces).toUpper(), uuid);
+        EXPECT_TRUE(form.match(uuid).hasMatch()) << uuid.toStdString();
+    }
 }
 
 TEST(Signer, PadsEveryPayloadToWholeBlocks) {
