@@ -63,10 +63,14 @@ QByteArray payloadJson(const QByteArray &time, const QByteArray &nonce, const QB
 }
 
 QByteArray sha256Hex(const QByteArray &text) {
+    // One context per thread, started afresh by every digest, instead of one made and freed per digest.
+    thread_local const std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> context(EVP_MD_CTX_new(),
+                                                                                       &EVP_MD_CTX_free);
     unsigned char digest[EVP_MAX_MD_SIZE];
     unsigned int length = 0;
-    if (sha256() == nullptr || EVP_Digest(text.constData(), static_cast<size_t>(text.size()), digest, &length,
-                                          sha256(), nullptr) != 1)
+    if (!context || sha256() == nullptr || EVP_DigestInit_ex2(context.get(), sha256(), nullptr) != 1 ||
+        EVP_DigestUpdate(context.get(), text.constData(), static_cast<size_t>(text.size())) != 1 ||
+        EVP_DigestFinal_ex(context.get(), digest, &length) != 1)
         return {};
     static constexpr char digits[] = "0123456789abcdef";
     QByteArray hex(2 * static_cast<qsizetype>(length), Qt::Uninitialized);
@@ -106,12 +110,16 @@ HTTPHeaders RequestSigner::requestHeaders() const {
 }
 
 QByteArray RequestSigner::encryptPayload(const QByteArray &payload) {
-    const std::unique_ptr<EVP_CIPHER_CTX, decltype(&EVP_CIPHER_CTX_free)> context(EVP_CIPHER_CTX_new(),
-                                                                                  &EVP_CIPHER_CTX_free);
+    // One context per thread keeps the expanded key; each payload only restarts it.
+    thread_local const std::unique_ptr<EVP_CIPHER_CTX, decltype(&EVP_CIPHER_CTX_free)> context(
+        EVP_CIPHER_CTX_new(), &EVP_CIPHER_CTX_free);
+    thread_local bool keyed = false;
     if (!context || aes256Ecb() == nullptr)
         return {};
     const auto *key = reinterpret_cast<const unsigned char *>(ApiCredentials::credential2);
-    if (EVP_EncryptInit_ex2(context.get(), aes256Ecb(), key, nullptr, nullptr) != 1)
+    keyed = keyed ? EVP_EncryptInit_ex2(context.get(), nullptr, nullptr, nullptr, nullptr) == 1
+                  : EVP_EncryptInit_ex2(context.get(), aes256Ecb(), key, nullptr, nullptr) == 1;
+    if (!keyed)
         return {};
 
     // PKCS#7 always adds 1 to 16 bytes.
