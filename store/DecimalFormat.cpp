@@ -1,44 +1,48 @@
 #include "store/DecimalFormat.h"
 
-#include <QStringView>
-
 #include <algorithm>
+#include <string>
+#include <string_view>
 
 QString formatDecimal(const Decimal &value, int scale, bool trimZeros) {
-    QString text = QString::fromLatin1(value.toString());
-    const qsizetype n = std::max(scale, 0);
+    // The text form is ASCII, so it is cut and split as bytes and becomes a QString once, at the end:
+    // this runs for every price and cost shown.
+    const std::string text = value.toString();
+    std::string_view rest(text);
+    const auto n = static_cast<std::size_t>(std::max(scale, 0));
 
-    const bool negative = text.startsWith(QLatin1Char('-'));
+    const bool negative = !rest.empty() && rest.front() == '-';
     if (negative)
-        text = substring(text, 1, text.size() - 1);
+        rest.remove_prefix(1); // substring(text, 1, length - 1), without a copy
 
-    // Split at "." as views: this runs for every price and cost shown, and the pieces are only read.
-    const QStringView rest(text);
-    const qsizetype point = rest.indexOf(QLatin1Char('.'));
-    if (point >= 0 && rest.indexOf(QLatin1Char('.'), point + 1) >= 0)
+    const std::size_t point = rest.find('.');
+    if (point != std::string_view::npos && rest.find('.', point + 1) != std::string_view::npos)
         return {};
-    const QStringView integer = point >= 0 ? rest.left(point) : rest;
-    QStringView fraction = point >= 0 ? rest.mid(point + 1) : QStringView();
+    const std::string_view integer = rest.substr(0, point);
+    std::string_view fraction = point != std::string_view::npos ? rest.substr(point + 1) : std::string_view();
 
-    qsizetype zerosAdded = 0;
+    std::size_t zerosAdded = 0;
     if (fraction.size() > n)
-        fraction.truncate(n);
+        fraction = fraction.substr(0, n);
     else if (!trimZeros)
         // Zeros added here would only be trimmed again, so they are added only when they stay.
         zerosAdded = n - fraction.size();
     if (trimZeros) {
-        while (!fraction.isEmpty() && fraction.back() == QLatin1Char('0'))
-            fraction.chop(1);
+        while (!fraction.empty() && fraction.back() == '0')
+            fraction.remove_suffix(1);
     }
 
+    const auto latin1 = [](std::string_view piece) {
+        return QLatin1StringView(piece.data(), static_cast<qsizetype>(piece.size()));
+    };
     QString result;
-    result.reserve(1 + integer.size() + 1 + fraction.size() + zerosAdded);
+    result.reserve(static_cast<qsizetype>(2 + integer.size() + fraction.size() + zerosAdded));
     if (negative)
         result.append(QLatin1Char('-'));
-    result.append(integer);
-    if (!fraction.isEmpty() || zerosAdded > 0) {
-        result.append(QLatin1Char('.')).append(fraction);
-        result.append(QString(zerosAdded, QLatin1Char('0')));
+    result.append(latin1(integer));
+    if (!fraction.empty() || zerosAdded > 0) {
+        result.append(QLatin1Char('.')).append(latin1(fraction));
+        result.append(QString(static_cast<qsizetype>(zerosAdded), QLatin1Char('0')));
     }
     return result;
 }
