@@ -9,7 +9,10 @@ Measures, in one run on this machine:
   * PSS, RSS and private dirty memory after the run, against a bare Qt Widgets + Network + DBus window;
   * memory growth between the end of the warm-up and the end of the run;
   * the biggest remaining costs, from a short profile (perf, or callgrind), and with callgrind the
-    instructions per refresh of the program and of the floor.
+    instructions per refresh of the program and of the floor;
+  * the same CPU comparison (and callgrind profile) with prices that move at every refresh, as they do
+    at the shipped 5 s interval, where every refresh saves the time, the gas prices and the token price
+    (with prices moving every 5 s, the 50 ms load-test refresh saves only one time in a hundred).
 
 Uses the load-test build (50 ms refresh, https://localhost:38444) and build/release/bench/reference_window
 and reference_refresh.
@@ -21,7 +24,9 @@ Environment:
   GWEIBAR_BENCH_PROFILE    profilers to run, comma-separated: perf,callgrind (default), or none
   GWEIBAR_BENCH_PROFILE_SECONDS  length of the profiled run (default 15; callgrind runs are slower)
   GWEIBAR_BENCH_KEEP_PROFILES    a directory to copy the callgrind dumps of the program and the floor to
-A 2-minute run: GWEIBAR_BENCH_REFRESHES=1000 GWEIBAR_BENCH_WARMUP=200 GWEIBAR_BENCH_STARTS=2.
+  GWEIBAR_BENCH_MOVING_REFRESHES refreshes measured with prices moving at every refresh (default 1000,
+                           about a minute; 0 skips)
+A 3-minute run: GWEIBAR_BENCH_REFRESHES=1000 GWEIBAR_BENCH_WARMUP=200 GWEIBAR_BENCH_STARTS=2.
 Exits non-zero when a target is missed.
 """
 
@@ -268,12 +273,13 @@ def mib(kib):
 # --- the simulated API ------------------------------------------------------------------------------
 
 class SimApi:
-    def __init__(self, processes, workdir, port=API_PORT, name="simapi"):
+    def __init__(self, processes, workdir, port=API_PORT, name="simapi", moving=False):
         self.log_path = os.path.join(workdir, name + ".log")
         with open(self.log_path, "w") as out:
             self.process = processes.start(
                 [SIMAPI, "--port", str(port), "--tls", "--cert", os.path.join(CERTS, "server.pem"),
-                 "--key", os.path.join(CERTS, "server.key"), "--control-port", "0"],
+                 "--key", os.path.join(CERTS, "server.key"), "--control-port", "0"]
+                + (["--market-per-request"] if moving else []),
                 stdout=out, stderr=subprocess.STDOUT)
         deadline = time.monotonic() + 10
         while time.monotonic() < deadline:
@@ -535,21 +541,50 @@ class Bench:
                        and memory_end[key] - middle[key] <= GROWTH_NOISE_KIB // 2,
                        f"{label} growth 0 (within {GROWTH_NOISE_KIB} KiB of page noise)")
 
-    def profile(self, simapi, floor_simapi, tool, seconds):
-        log(f"== biggest costs ({tool}, {seconds} s of refreshes after a warm-up)")
-        config = os.path.join(self.workdir, f"profile-config-{tool}")
+    def measure_moving(self, simapi, floor_simapi, refreshes, warmup):
+        log(f"== {refreshes} refreshes with prices moving at every refresh, side by side with the HTTP floor"
+            " (for the closing note; no target)")
+        simapi.reset()
+        floor_simapi.reset()
+        app = self.start_app(os.path.join(self.workdir, "moving-config"))
+        floor = self.start_floor(floor_simapi)
+        try:
+            self.wait_for_refreshes(simapi, app, warmup, beside=(floor_simapi, floor))
+            cpu_start, floor_cpu_start = cpu_seconds(app.pid), cpu_seconds(floor.pid)
+            counted, floor_counted = self.wait_for_refreshes(simapi, app, refreshes, beside=(floor_simapi, floor))
+            cpu, floor_cpu = cpu_seconds(app.pid) - cpu_start, cpu_seconds(floor.pid) - floor_cpu_start
+        finally:
+            self.processes.stop(app)
+            self.processes.stop(floor)
+        per_refresh_ms = cpu * 1000 / counted
+        floor_ms = floor_cpu * 1000 / max(1, floor_counted)
+        log(f"  program {per_refresh_ms:.3f} ms per refresh ({counted}), HTTP floor {floor_ms:.3f} ms"
+            f" ({floor_counted}), program / floor {per_refresh_ms / floor_ms:.3f}")
+
+    def profile(self, simapi, floor_simapi, tool, seconds, heading=""):
+        log(f"== biggest costs ({tool}, {seconds} s of refreshes after a warm-up{heading})")
+        self.profiles = getattr(self, "profiles", 0) + 1
+        run = f"{tool}-{self.profiles}"
+        config = os.path.join(self.workdir, f"profile-config-{run}")
         if tool == "perf":
-            app = self.start_app(config)
-            data = os.path.join(self.workdir, "perf.data")
+            data = os.path.join(self.workdir, f"{run}.data")
+            # Started under perf, which records from the end of the warm-up: attaching to a running
+            # process records nothing on some virtual machines.
+            perf = self.start_app(config, ["perf", "record", "-q", "-F", "999", "-g", "-D", "3000", "-o", data,
+                                           "--"])
             try:
                 time.sleep(3)
                 simapi.reset()
-                subprocess.run(["perf", "record", "-q", "-F", "999", "-g", "-o", data, "-p", str(app.pid), "--",
-                                "sleep", str(seconds)], check=True, stdout=subprocess.DEVNULL,
-                               stderr=subprocess.DEVNULL, timeout=seconds + 60)
+                time.sleep(seconds)
                 refreshes = simapi.refreshes()
+                with open(f"/proc/{perf.pid}/task/{perf.pid}/children") as f:
+                    app_pids = [int(pid) for pid in f.read().split()]
+                # perf writes its data once the program it started has ended.
+                for pid in app_pids:
+                    os.kill(pid, signal.SIGTERM)
+                perf.wait(60)
             finally:
-                self.processes.stop(app)
+                self.processes.stop(perf)
             log(f"  {refreshes} refreshes sampled")
             if refreshes == 0:
                 with open(os.path.join(self.workdir, "gweibar.out"), errors="replace") as out:
@@ -573,8 +608,8 @@ class Bench:
                     "--callgrind-out-file=" + os.path.join(self.workdir, name + ".out")]
         simapi.reset()
         floor_simapi.reset()
-        app = self.start_app(config, valgrind("callgrind-app"))
-        floor = self.start_floor(floor_simapi, valgrind("callgrind-floor"))
+        app = self.start_app(config, valgrind(f"{run}-app"))
+        floor = self.start_floor(floor_simapi, valgrind(f"{run}-floor"))
         processes = (app, floor)
         try:
             time.sleep(8)
@@ -599,15 +634,15 @@ class Bench:
             dumps = sorted(f for f in os.listdir(self.workdir) if f.startswith(name + ".out."))
             return os.path.join(self.workdir, dumps[-1]) if dumps else None
 
-        dump, floor_dump = last_dump("callgrind-app"), last_dump("callgrind-floor")
+        dump, floor_dump = last_dump(f"{run}-app"), last_dump(f"{run}-floor")
         if not dump or not floor_dump:
             log("  no callgrind dump")
             return
         if os.environ.get("GWEIBAR_BENCH_KEEP_PROFILES"):
             keep = os.environ["GWEIBAR_BENCH_KEEP_PROFILES"]
             os.makedirs(keep, exist_ok=True)
-            shutil.copy(dump, os.path.join(keep, f"callgrind.gweibar.{refreshes}-refreshes"))
-            shutil.copy(floor_dump, os.path.join(keep, f"callgrind.floor.{floor_refreshes}-refreshes"))
+            shutil.copy(dump, os.path.join(keep, f"{run}.gweibar.{refreshes}-refreshes"))
+            shutil.copy(floor_dump, os.path.join(keep, f"{run}.floor.{floor_refreshes}-refreshes"))
             log(f"  callgrind dumps copied to {keep}")
         floor_total = 0
         with open(floor_dump) as f:
@@ -719,8 +754,19 @@ def main():
         references = bench.measure_references(simapi)
         if refreshes > 0:
             bench.measure_run(simapi, floor_simapi, refreshes, warmup, references)
-        for tool in profile_tools():
+        tools = profile_tools()
+        for tool in tools:
             bench.profile(simapi, floor_simapi, tool, env_int("GWEIBAR_BENCH_PROFILE_SECONDS", 15))
+        moving = env_int("GWEIBAR_BENCH_MOVING_REFRESHES", 1000)
+        if moving > 0:
+            for server in (simapi, floor_simapi):
+                processes.stop(server.process)
+            simapi = SimApi(processes, workdir, name="simapi-moving", moving=True)
+            floor_simapi = SimApi(processes, workdir, port=0, name="simapi-floor-moving", moving=True)
+            bench.measure_moving(simapi, floor_simapi, moving, 100)
+            if "callgrind" in tools:
+                bench.profile(simapi, floor_simapi, "callgrind", env_int("GWEIBAR_BENCH_PROFILE_SECONDS", 15),
+                              ", prices moving at every refresh")
     finally:
         processes.stop_all()
         shutil.rmtree(workdir, ignore_errors=True)
