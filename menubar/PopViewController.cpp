@@ -179,7 +179,13 @@ QString PopViewController::lastTimeText(const QString &storedSysTime) {
     const QDateTime when = QDateTime::fromMSecsSinceEpoch(msecs, Qt::UTC).toLocalTime();
     if (!when.isValid())
         return prefix + missing;
-    return prefix + when.toString(QStringLiteral("HH:mm:ss"));
+    // What toString("HH:mm:ss") writes (two ASCII digits each, 00 to 23 hours), without parsing the
+    // format at every refresh.
+    const QTime time = when.time();
+    const char text[] = {char('0' + time.hour() / 10),   char('0' + time.hour() % 10),   ':',
+                         char('0' + time.minute() / 10), char('0' + time.minute() % 10), ':',
+                         char('0' + time.second() / 10), char('0' + time.second() % 10)};
+    return prefix + QLatin1StringView(text, sizeof text);
 }
 
 void PopViewController::setupSettingPopover() {
