@@ -48,7 +48,9 @@ bool isPlainJsonText(QByteArrayView text) {
 // member needs escaping, which is every real request: building a JSON object for it cost more than
 // signing and encrypting together.
 QByteArray payloadJson(const QByteArray &time, const QByteArray &nonce, const QByteArray &sign) {
-    if (!isPlainJsonText(time) || !isPlainJsonText(nonce) || !isPlainJsonText(sign)) {
+    // The time is decimal digits and the sign lower-case hex by construction; the nonce comes from the
+    // signer's UUID source.
+    if (!isPlainJsonText(nonce)) {
         const QJsonObject payload{{QStringLiteral("time"), QString::fromUtf8(time)},
                                   {QStringLiteral("nonce"), QString::fromUtf8(nonce)},
                                   {QStringLiteral("sign"), QString::fromLatin1(sign)}};
