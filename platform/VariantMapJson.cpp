@@ -2,10 +2,12 @@
 
 #include <QJsonObject>
 
+#include <string>
+
 namespace {
 
 // Text that QJsonDocument writes between its quotes unchanged, one byte per character: printable ASCII
-// other than '"' and '\'.
+// other than '"' and '\\'.
 bool isPlain(QStringView text) {
     for (const QChar c : text) {
         if (c.unicode() < 0x20 || c.unicode() >= 0x7f || c == u'"' || c == u'\\')
@@ -14,21 +16,19 @@ bool isPlain(QStringView text) {
     return true;
 }
 
-void appendQuoted(QByteArray &json, QStringView plain) {
-    const qsizetype at = json.size();
-    json.resize(at + plain.size() + 2);
-    char *out = json.data() + at;
-    *out++ = '"';
+// Written into a std::string, whose appends are inline; QByteArray's took a call and a length count each.
+void appendQuoted(std::string &json, QStringView plain) {
+    json += '"';
     for (const QChar c : plain)
-        *out++ = static_cast<char>(c.unicode());
-    *out = '"';
+        json += static_cast<char>(c.unicode());
+    json += '"';
 }
 
-bool appendObject(QByteArray &json, const QVariantMap &map, int indent, bool compact);
+bool appendObject(std::string &json, const QVariantMap &map, int indent, bool compact);
 
 // The layout follows QJsonDocument's writer: members indented by four spaces per level, ": " between key
 // and value, and a nested object's closing brace at its member's indentation.
-bool appendValue(QByteArray &json, const QVariant &value, int indent, bool compact) {
+bool appendValue(std::string &json, const QVariant &value, int indent, bool compact) {
     switch (value.typeId()) {
     case QMetaType::QString: {
         const QString text = value.toString();
@@ -41,7 +41,7 @@ bool appendValue(QByteArray &json, const QVariant &value, int indent, bool compa
         json += compact ? "{" : "{\n";
         if (!appendObject(json, value.toMap(), indent + (compact ? 0 : 1), compact))
             return false;
-        json.append(4 * indent, ' ');
+        json.append(static_cast<std::size_t>(4 * indent), ' ');
         json += '}';
         return true;
     default:
@@ -49,7 +49,7 @@ bool appendValue(QByteArray &json, const QVariant &value, int indent, bool compa
     }
 }
 
-bool appendObject(QByteArray &json, const QVariantMap &map, int indent, bool compact) {
+bool appendObject(std::string &json, const QVariantMap &map, int indent, bool compact) {
     if (map.isEmpty())
         return true;
     for (auto it = map.begin(); it != map.end(); ++it) {
@@ -59,7 +59,7 @@ bool appendObject(QByteArray &json, const QVariantMap &map, int indent, bool com
         // the ASCII keys taken here.
         if (!isPlain(it.key()))
             return false;
-        json.append(4 * indent, ' ');
+        json.append(static_cast<std::size_t>(4 * indent), ' ');
         appendQuoted(json, it.key());
         json += compact ? ":" : ": ";
         if (!appendValue(json, it.value(), indent, compact))
@@ -74,12 +74,12 @@ bool appendObject(QByteArray &json, const QVariantMap &map, int indent, bool com
 
 QByteArray VariantMapJson::toJson(const QVariantMap &map, QJsonDocument::JsonFormat format) {
     const bool compact = format == QJsonDocument::Compact;
-    QByteArray json;
+    std::string json;
     json.reserve(2048); // the whole defaults file of six records fits
     json += compact ? "{" : "{\n";
     if (appendObject(json, map, compact ? 0 : 1, compact)) {
         json += compact ? "}" : "}\n";
-        return json;
+        return QByteArray(json.data(), static_cast<qsizetype>(json.size()));
     }
     return QJsonDocument(QJsonObject::fromVariantMap(map)).toJson(format);
 }
