@@ -22,6 +22,7 @@
 
 namespace {
 const QString missing = QStringLiteral("--");
+const QString webPage = QStringLiteral("https://www.example.com");
 
 // QString::toDouble of a stored time. The plain form the program writes (digits, a point, digits) is
 // read with std::from_chars, which rounds exactly as toDouble does, at a tenth of its cost; any other
@@ -46,7 +47,6 @@ double secondsValue(const QString &text, bool *ok) {
     }
     return text.toDouble(ok);
 }
-const QString webPage = QStringLiteral("https://www.example.com");
 
 std::optional<GasStoreService::chainMessage> selectedChain() {
     return GasStoreService::chain(GasStoreService::selectedChainId());
