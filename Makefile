@@ -66,8 +66,10 @@ loadtest: deps
 	@cmake --preset loadtest >/dev/null
 	@cmake --build --preset loadtest -j $(JOBS) --target gweibar gweibar-simapi
 
-# The micro benchmarks, then the whole program (bench/whole_program.py: about 11 minutes;
-# GWEIBAR_BENCH_REFRESHES=1000 makes it a 2-minute run).
+# The micro benchmarks, then the whole program side by side with the HTTP floor (bench/whole_program.py:
+# about 13 minutes; GWEIBAR_BENCH_REFRESHES=1000 GWEIBAR_BENCH_WARMUP=200 GWEIBAR_BENCH_STARTS=2 makes it
+# about 3, GWEIBAR_BENCH_MOVING_REFRESHES=0 and GWEIBAR_BENCH_PROFILE=none drop the rest; its header lists
+# every setting). Hold /tmp/gweibar-e2e.lock around it on a shared machine.
 bench: deps demo loadtest
 	@cmake --preset release -DGWEIBAR_BUILD_BENCH=ON >/dev/null
 	@cmake --build --preset release -j $(JOBS)

@@ -88,7 +88,13 @@ std::optional<std::int64_t> JsonReader::wholeInt64(const QJsonValue &value) {
 }
 
 QString JsonReader::memberPath(const QString &path, QLatin1StringView key) {
-    return path.isEmpty() ? QString(key) : path + u'.' + key;
+    if (path.isEmpty())
+        return QString(key);
+    // One allocation: every record read on the way to a price makes its path, failing or not.
+    QString out;
+    out.reserve(path.size() + 1 + key.size());
+    out.append(path).append(u'.').append(key);
+    return out;
 }
 
 std::optional<QJsonValue> JsonReader::member(QLatin1StringView key, bool required) {

@@ -86,7 +86,10 @@ template <class T> QList<T> JsonReader::requiredList(QLatin1StringView key) {
     QList<T> list;
     list.reserve(array.size());
     for (qsizetype i = 0; i < array.size(); ++i) {
-        auto element = record<T>(array.at(i), path + u'[' + QString::number(i) + u']');
+        QString elementPath;
+        elementPath.reserve(path.size() + 22);
+        elementPath.append(path).append(u'[').append(QString::number(i)).append(u']');
+        auto element = record<T>(array.at(i), elementPath);
         if (!element)
             return {};
         list.append(std::move(*element));

@@ -3,10 +3,17 @@
 #include "platform/BuildConfig.h"
 
 #include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QList>
 #include <QNetworkAccessManager>
+#include <QNetworkReply>
 #include <QPointer>
 #include <QSslSocket>
 #include <QThread>
+#include <QTimer>
+
+#include <algorithm>
+#include <climits>
 
 namespace {
 
@@ -41,6 +48,57 @@ QSslConfiguration &configurationSetting() {
     return configuration;
 }
 
+// The time limits of the replies in flight, all on one timer armed for the earliest: a timer per reply
+// cost more to make, start and destroy than the rest of a request's own bookkeeping.
+struct Deadline {
+    QPointer<QNetworkReply> reply;
+    QDeadlineTimer due;
+};
+
+QList<Deadline> &deadlines() {
+    static QList<Deadline> inFlight;
+    return inFlight;
+}
+
+void expireDeadlines();
+
+void armDeadlineTimer() {
+    static QPointer<QTimer> timer;
+    QDeadlineTimer earliest(QDeadlineTimer::Forever);
+    for (const Deadline &deadline : std::as_const(deadlines()))
+        earliest = std::min(earliest, deadline.due);
+    if (earliest.isForever()) {
+        if (timer)
+            timer->stop();
+        return;
+    }
+    if (!timer) {
+        timer = new QTimer(&NetworkAccess::manager()); // goes with the manager
+        timer->setSingleShot(true);
+        QObject::connect(timer, &QTimer::timeout, timer, &expireDeadlines);
+    }
+    const auto wait = static_cast<int>(std::clamp<qint64>(earliest.remainingTime(), 0, INT_MAX));
+    if (!timer->isActive() || wait < timer->remainingTime())
+        timer->start(wait);
+}
+
+void expireDeadlines() {
+    QList<QPointer<QNetworkReply>> expired;
+    QList<Deadline> &inFlight = deadlines();
+    inFlight.removeIf([&expired](const Deadline &deadline) {
+        if (deadline.reply && !deadline.due.hasExpired())
+            return false;
+        expired.append(deadline.reply);
+        return true;
+    });
+    // Aborting emits finished at once, whose handler ends the reply's deadline: the list is left alone.
+    for (const QPointer<QNetworkReply> &reply : std::as_const(expired)) {
+        if (reply && reply->isRunning())
+            reply->abort();
+    }
+    armDeadlineTimer();
+}
+
 } // namespace
 
 QNetworkAccessManager &NetworkAccess::manager() {
@@ -48,8 +106,10 @@ QNetworkAccessManager &NetworkAccess::manager() {
     Q_ASSERT(QCoreApplication::instance() != nullptr);
     Q_ASSERT(QThread::currentThread() == QCoreApplication::instance()->thread());
     if (shared.isNull()) {
+        // No transfer timeout of Qt's: each reply's own deadline (transferLimit) bounds the whole
+        // transfer and fires no later. Qt's idle limit, restarted through a queued call at every chunk
+        // that arrives, cost each refresh eight more wake-ups of the event loop.
         shared = new QNetworkAccessManager(QCoreApplication::instance());
-        shared->setTransferTimeout(static_cast<int>(timeoutSetting().count()));
         // Cached TLS connections must close while the application object exists, not in Qt's thread exit.
         QObject::connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, shared,
                          &QNetworkAccessManager::clearConnectionCache);
@@ -65,7 +125,24 @@ void NetworkAccess::addTrustedCaForTesting(const QList<QSslCertificate> &certifi
     configurationSetting() = withAddedCas(configurationSetting(), certificates);
 }
 
+std::chrono::milliseconds NetworkAccess::transferLimit() {
+    return timeoutSetting();
+}
+
+void NetworkAccess::limitTransferTime(QNetworkReply *reply, QDeadlineTimer due) {
+    deadlines().append({reply, due});
+    armDeadlineTimer();
+}
+
+void NetworkAccess::transferEnded(QNetworkReply *reply) {
+    // The timer stays armed: when it fires it finds nothing due and waits for the next deadline, if any.
+    QList<Deadline> &inFlight = deadlines();
+    const auto ended = std::find_if(inFlight.begin(), inFlight.end(),
+                                    [reply](const Deadline &deadline) { return deadline.reply == reply; });
+    if (ended != inFlight.end())
+        inFlight.erase(ended);
+}
+
 void NetworkAccess::setTransferTimeoutForTesting(std::chrono::milliseconds timeout) {
     timeoutSetting() = timeout;
-    manager().setTransferTimeout(static_cast<int>(timeout.count()));
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDeadlineTimer>
 #include <QList>
 #include <QSslCertificate>
 #include <QSslConfiguration>
@@ -7,6 +8,7 @@
 #include <chrono>
 
 class QNetworkAccessManager;
+class QNetworkReply;
 
 // The one HTTP client of the program, on the main thread, with the limits every request shares.
 class NetworkAccess {
@@ -18,6 +20,12 @@ public:
 
     // Made on first use, owned by the application object; main thread only.
     static QNetworkAccessManager &manager();
+    // The time limit of each request: transferTimeout, unless a test shortened it.
+    static std::chrono::milliseconds transferLimit();
+    // Aborts `reply` should it still be running when `due` has passed, whether data keeps arriving or
+    // not. transferEnded tells that it has finished. Main thread only.
+    static void limitTransferTime(QNetworkReply *reply, QDeadlineTimer due);
+    static void transferEnded(QNetworkReply *reply);
 
     // Peer verification always on: the system's CAs, plus the build's extra CA when one is configured.
     static QSslConfiguration tlsConfiguration();

@@ -56,14 +56,54 @@ QByteArray wholeSeconds(double seconds) {
     return QByteArray::number(static_cast<qint64>(seconds)); // the cast cuts toward zero
 }
 
+// Text that compact JSON writes between its quotes unchanged: printable ASCII other than '"' and '\\'.
+bool isPlainJsonText(QByteArrayView text) {
+    for (const char c : text) {
+        const auto u = static_cast<unsigned char>(c);
+        if (u < 0x20 || u >= 0x7f || c == '"' || c == '\\')
+            return false;
+    }
+    return true;
+}
+
+// {"nonce":…,"sign":…,"time":…} as compact JSON writes it (keys in order). Written directly when no
+// member needs escaping, which is every real request: building a JSON object for it cost more than
+// signing and encrypting together.
+QByteArray payloadJson(const QByteArray &time, const QByteArray &nonce, const QByteArray &sign) {
+    // The time is decimal digits and the sign lower-case hex by construction; the nonce comes from the
+    // signer's UUID source.
+    if (!isPlainJsonText(nonce)) {
+        const QJsonObject payload{{QStringLiteral("time"), QString::fromUtf8(time)},
+                                  {QStringLiteral("nonce"), QString::fromUtf8(nonce)},
+                                  {QStringLiteral("sign"), QString::fromLatin1(sign)}};
+        return QJsonDocument(payload).toJson(QJsonDocument::Compact);
+    }
+    QByteArray json;
+    json.reserve(32 + time.size() + nonce.size() + sign.size());
+    json.append(R"({"nonce":")").append(nonce);
+    json.append(R"(","sign":")").append(sign);
+    json.append(R"(","time":")").append(time).append(R"("})");
+    return json;
+}
+
 QByteArray sha256Hex(const QByteArray &text) {
+    // One context per thread, started afresh by every digest, instead of one made and freed per digest.
+    thread_local const std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> context(EVP_MD_CTX_new(),
+                                                                                       &EVP_MD_CTX_free);
     unsigned char digest[EVP_MAX_MD_SIZE];
     unsigned int length = 0;
     const EVP_MD *md = sha256();
-    if (md == nullptr ||
-        EVP_Digest(text.constData(), static_cast<size_t>(text.size()), digest, &length, md, nullptr) != 1)
+    if (!context || md == nullptr || EVP_DigestInit_ex2(context.get(), md, nullptr) != 1 ||
+        EVP_DigestUpdate(context.get(), text.constData(), static_cast<size_t>(text.size())) != 1 ||
+        EVP_DigestFinal_ex(context.get(), digest, &length) != 1)
         return {};
-    return QByteArray(reinterpret_cast<const char *>(digest), static_cast<qsizetype>(length)).toHex();
+    static constexpr char digits[] = "0123456789abcdef";
+    QByteArray hex(2 * static_cast<qsizetype>(length), Qt::Uninitialized);
+    for (unsigned int i = 0; i < length; ++i) {
+        hex[2 * i] = digits[digest[i] >> 4];
+        hex[2 * i + 1] = digits[digest[i] & 0xf];
+    }
+    return hex;
 }
 
 } // namespace
@@ -78,14 +118,14 @@ HTTPHeaders RequestSigner::requestHeaders() const {
     const QByteArray time = wholeSeconds(clock_());
     const QByteArray udid = uuids_().toUtf8();
 
-    const QByteArray sign = sha256Hex(time + udid + ApiCredentials::credential1 + nonce);
+    QByteArray signedText;
+    signedText.reserve(time.size() + udid.size() + qsizetype(sizeof ApiCredentials::credential1) +
+                       nonce.size());
+    signedText.append(time).append(udid).append(ApiCredentials::credential1).append(nonce);
+    const QByteArray sign = sha256Hex(signedText);
     QByteArray token;
-    if (!sign.isEmpty()) {
-        const QJsonObject payload{{QStringLiteral("time"), QString::fromUtf8(time)},
-                                  {QStringLiteral("nonce"), QString::fromUtf8(nonce)},
-                                  {QStringLiteral("sign"), QString::fromLatin1(sign)}};
-        token = encryptPayload(QJsonDocument(payload).toJson(QJsonDocument::Compact));
-    }
+    if (!sign.isEmpty())
+        token = encryptPayload(payloadJson(time, nonce, sign));
 
     return {{QByteArrayLiteral("x-app-type"), QByteArrayLiteral("iOS-5")},
             {QByteArrayLiteral("x-app-ver"), appVersion_},
@@ -95,13 +135,17 @@ HTTPHeaders RequestSigner::requestHeaders() const {
 }
 
 QByteArray RequestSigner::encryptPayload(const QByteArray &payload) {
-    const std::unique_ptr<EVP_CIPHER_CTX, decltype(&EVP_CIPHER_CTX_free)> context(EVP_CIPHER_CTX_new(),
-                                                                                  &EVP_CIPHER_CTX_free);
+    // One context per thread keeps the expanded key; each payload only restarts it.
+    thread_local const std::unique_ptr<EVP_CIPHER_CTX, decltype(&EVP_CIPHER_CTX_free)> context(
+        EVP_CIPHER_CTX_new(), &EVP_CIPHER_CTX_free);
+    thread_local bool keyed = false;
     const EVP_CIPHER *cipher = aes256Ecb();
     if (!context || cipher == nullptr)
         return {};
     const auto *key = reinterpret_cast<const unsigned char *>(ApiCredentials::credential2);
-    if (EVP_EncryptInit_ex2(context.get(), cipher, key, nullptr, nullptr) != 1)
+    keyed = keyed ? EVP_EncryptInit_ex2(context.get(), nullptr, nullptr, nullptr, nullptr) == 1
+                  : EVP_EncryptInit_ex2(context.get(), cipher, key, nullptr, nullptr) == 1;
+    if (!keyed)
         return {};
 
     // PKCS#7 always adds 1 to 16 bytes.
@@ -114,8 +158,13 @@ QByteArray RequestSigner::encryptPayload(const QByteArray &payload) {
                           static_cast<int>(payload.size())) != 1 ||
         EVP_EncryptFinal_ex(context.get(), out + written, &last) != 1)
         return {};
-    cipherText.truncate(written + last);
-    return cipherText.toBase64();
+    const int length = written + last;
+    // Standard Base64 with padding, as QByteArray::toBase64 writes it, in a fraction of its time. The
+    // encoder also writes a terminating NUL, which the extra byte takes.
+    QByteArray base64(4 * ((length + 2) / 3) + 1, Qt::Uninitialized);
+    const int encoded = EVP_EncodeBlock(reinterpret_cast<unsigned char *>(base64.data()), out, length);
+    base64.truncate(encoded);
+    return base64;
 }
 
 double RequestSigner::systemClock() {
@@ -124,5 +173,27 @@ double RequestSigner::systemClock() {
 }
 
 QString RequestSigner::randomUuid() {
-    return QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
+    // The 8-4-4-4-12 text of QUuid, written in upper case straight from its fields: four of these go into
+    // every refresh, and the text and QString::toUpper cost more than the rest of a request's signing.
+    const QUuid uuid = QUuid::createUuid();
+    static constexpr char digits[] = "0123456789ABCDEF";
+    QString text(36, Qt::Uninitialized);
+    QChar *out = text.data();
+    const auto put = [&out](quint64 value, int hexDigits) {
+        for (int shift = 4 * (hexDigits - 1); shift >= 0; shift -= 4)
+            *out++ = QLatin1Char(digits[(value >> shift) & 0xf]);
+    };
+    put(uuid.data1, 8);
+    *out++ = u'-';
+    put(uuid.data2, 4);
+    *out++ = u'-';
+    put(uuid.data3, 4);
+    *out++ = u'-';
+    put(quint64(uuid.data4[0]) << 8 | uuid.data4[1], 4);
+    *out++ = u'-';
+    quint64 node = 0;
+    for (int i = 2; i < 8; ++i)
+        node = node << 8 | uuid.data4[i];
+    put(node, 12);
+    return text;
 }

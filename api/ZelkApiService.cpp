@@ -11,7 +11,6 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
-#include <QTimer>
 
 #include <algorithm>
 #include <cstdio>
@@ -39,6 +38,33 @@ struct Outgoing {
 };
 
 using ReplyHandler = std::function<void(const ZelkApiService::DataResponse &)>;
+
+// Every refresh asks for the same two URLs; parsing one again cost more than comparing its text.
+QUrl parsedUrl(const QString &url) {
+    static QString texts[2];
+    static QUrl urls[2];
+    static int next = 0;
+    for (int i = 0; i < 2; ++i) {
+        if (!texts[i].isNull() && texts[i] == url)
+            return urls[i];
+    }
+    texts[next] = url;
+    urls[next] = QUrl(url, QUrl::TolerantMode);
+    const QUrl parsed = urls[next];
+    next = 1 - next;
+    return parsed;
+}
+
+// Every refresh posts the same parameters: their JSON is written once.
+QByteArray compactJson(const QJsonObject &parameters) {
+    static QJsonObject lastParameters;
+    static QByteArray lastJson;
+    if (lastJson.isNull() || parameters != lastParameters) {
+        lastJson = QJsonDocument(parameters).toJson(QJsonDocument::Compact);
+        lastParameters = parameters;
+    }
+    return lastJson;
+}
 
 void send(Outgoing outgoing, ReplyHandler handler);
 
@@ -80,11 +106,19 @@ ZelkApiService::DataResponse bodyOf(QNetworkReply &reply, Abort aborted) {
     if (aborted == Abort::tooSlow)
         return TransportError{
             QNetworkReply::TimeoutError,
-            QStringLiteral("no complete reply within %1 ms").arg(NetworkAccess::manager().transferTimeout())};
+            QStringLiteral("no complete reply within %1 ms").arg(NetworkAccess::transferLimit().count())};
     if (transferFailed(reply))
         return TransportError{reply.error(), reply.errorString().simplified()};
 
-    QByteArray body = reply.read(NetworkAccess::maxReplyBytes + 1);
+    // The whole body has arrived, so its size is known before it is read: one buffer of that size takes
+    // it, where reading up to the limit made a buffer of the largest size allowed. Whatever a reply could
+    // not count ahead (a body still being decompressed) is read after it, within the limit.
+    const qint64 available = reply.bytesAvailable();
+    if (available > NetworkAccess::maxReplyBytes)
+        return tooLarge();
+    QByteArray body = reply.read(available);
+    if (reply.bytesAvailable() > 0)
+        body += reply.read(NetworkAccess::maxReplyBytes + 1 - body.size());
     if (body.size() > NetworkAccess::maxReplyBytes)
         return tooLarge();
     // A body cut off mid-way: Qt reports it under the status's own error (HTTP/1.1, status 400 and above)
@@ -147,18 +181,9 @@ void whenFinished(QNetworkReply *reply, Outgoing outgoing, ReplyHandler handler)
             reply->abort(); // emits finished right here
         }
     };
-    // Qt's own limit restarts with every byte, so a server trickling bytes could hold a request for
-    // hours and let them pile up; the same limit also bounds the whole transfer. The timer goes with the
-    // reply: a single-shot one would stay registered for the whole limit after every finished request.
-    auto *deadline = new QTimer(reply);
-    deadline->setSingleShot(true);
-    QObject::connect(deadline, &QTimer::timeout, reply, [reply, aborted] {
-        if (reply->isRunning() && *aborted == Abort::none) {
-            *aborted = Abort::tooSlow;
-            reply->abort();
-        }
-    });
-    deadline->start(std::chrono::milliseconds(outgoing.deadline.remainingTime()));
+    // The time limit bounds the whole transfer, redirects included. Qt's own limit would restart with
+    // every byte, so a server trickling bytes could hold a request for hours.
+    NetworkAccess::limitTransferTime(reply, outgoing.deadline);
     QObject::connect(reply, &QNetworkReply::downloadProgress, reply,
                      [limitSize](qint64 received, qint64 total) { limitSize(std::max(received, total)); });
     QObject::connect(reply, &QNetworkReply::readyRead, reply,
@@ -167,6 +192,10 @@ void whenFinished(QNetworkReply *reply, Outgoing outgoing, ReplyHandler handler)
         reply, &QNetworkReply::finished, reply,
         [reply, aborted, outgoing = std::move(outgoing), handler = std::move(handler)] {
             reply->deleteLater();
+            NetworkAccess::transferEnded(reply);
+            if (*aborted == Abort::none && reply->error() == QNetworkReply::OperationCanceledError &&
+                outgoing.deadline.hasExpired())
+                *aborted = Abort::tooSlow;
             if (*aborted == Abort::none && followRedirect(*reply, outgoing, handler))
                 return;
             handler(bodyOf(*reply, *aborted));
@@ -199,9 +228,8 @@ HTTPHeaders ZelkApiService::requestHeaders() {
 
 void ZelkApiService::postRequest(const QString &path, const QJsonObject &parameters,
                                  std::function<void(ApiOutcome<TokenPriceResponse>)> completion) const {
-    send({QUrl(api + path, QUrl::TolerantMode), QByteArrayLiteral("POST"),
-          QJsonDocument(parameters).toJson(QJsonDocument::Compact), maxRedirects,
-          QDeadlineTimer(NetworkAccess::manager().transferTimeout())},
+    send({parsedUrl(api + path), QByteArrayLiteral("POST"), compactJson(parameters), maxRedirects,
+          QDeadlineTimer(NetworkAccess::transferLimit())},
          [completion = std::move(completion)](const DataResponse &response) {
              handleTokenPriceResponse(response, completion);
          });
@@ -209,11 +237,11 @@ void ZelkApiService::postRequest(const QString &path, const QJsonObject &paramet
 
 void ZelkApiService::getRequest(const QString &path,
                                 std::function<void(ApiOutcome<EthereumOracleGasPrice>)> completion) const {
-    send({QUrl(api + path, QUrl::TolerantMode),
+    send({parsedUrl(api + path),
           QByteArrayLiteral("GET"),
           {},
           maxRedirects,
-          QDeadlineTimer(NetworkAccess::manager().transferTimeout())},
+          QDeadlineTimer(NetworkAccess::transferLimit())},
          [completion = std::move(completion)](const DataResponse &response) {
              handleGasPriceResponse(response, completion);
          });

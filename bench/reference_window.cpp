@@ -1,7 +1,8 @@
-// The baseline for the whole-program benchmark: a bare Qt Widgets + Network + DBus program showing one
-// small window with a line of text, and doing nothing else. Given the API's base URL and a CA file it also
-// makes the two HTTPS requests of a refresh (unsigned: the answers are refusals), once or every
-// INTERVAL_MS, so that the cost of Qt's HTTPS alone can be told apart from the program's own.
+// The memory baseline of the whole-program benchmark: a bare Qt Widgets + Network + DBus program showing
+// one small window with a line of text, and doing nothing else. Given the API's base URL and a CA file it
+// also makes the two HTTPS requests of a refresh (unsigned: the answers are refusals), once or every
+// INTERVAL_MS, so that the memory Qt's HTTPS takes can be told apart from the program's own. The floor
+// under the CPU per refresh is reference_refresh, which sends the program's own signed requests.
 //   reference_window [BASE_URL CA_FILE [INTERVAL_MS]]
 #include <QApplication>
 #include <QDBusConnection>

@@ -3,18 +3,32 @@
 
 Measures, in one run on this machine:
   * process start to the first title on screen (the strip window shows text), over several starts;
-  * CPU time (utime + stime) per refresh, refreshes counted from the simulated API's request log;
+  * CPU time (utime + stime) per refresh, refreshes counted from the simulated API's request log, side by
+    side with the HTTP floor: bench/reference_refresh, a bare Qt window making the same two signed HTTPS
+    requests at the same rate against a second simulated API, doing nothing with the replies;
   * PSS, RSS and private dirty memory after the run, against a bare Qt Widgets + Network + DBus window;
   * memory growth between the end of the warm-up and the end of the run;
-  * the biggest remaining costs, from a short profile (perf, or callgrind).
+  * the biggest remaining costs, from a short profile (perf, or callgrind), and with callgrind the
+    instructions per refresh of the program and of the floor;
+  * the same CPU comparison (and callgrind profile) as a user's program runs: prices that move at every
+    refresh, as they do at the shipped 5 s interval, so that every refresh saves the time, the gas
+    prices and the token price (with prices moving every 5 s, the 50 ms load-test refresh saves only one
+    time in a hundred), and the price popover opened once and closed again, so that its fields are
+    filled at every refresh.
 
-Uses the load-test build (50 ms refresh, https://localhost:38444) and build/release/bench/reference_window.
+Uses the load-test build (50 ms refresh, https://localhost:38444) and build/release/bench/reference_window
+and reference_refresh.
 Environment:
-  GWEIBAR_BENCH_REFRESHES  refreshes measured after the warm-up (default 10000, about 9 minutes)
+  GWEIBAR_BENCH_REFRESHES  refreshes measured after the warm-up (default 10000, about 9 minutes; 0 skips)
   GWEIBAR_BENCH_WARMUP     refreshes before the first measurement (default 600)
-  GWEIBAR_BENCH_STARTS     starts measured for the first title, each with and without saved prices (default 10)
+  GWEIBAR_BENCH_STARTS     starts measured for the first title, each with and without saved prices
+                           (default 10; 0 skips)
   GWEIBAR_BENCH_PROFILE    profilers to run, comma-separated: perf,callgrind (default), or none
   GWEIBAR_BENCH_PROFILE_SECONDS  length of the profiled run (default 15; callgrind runs are slower)
+  GWEIBAR_BENCH_KEEP_PROFILES    a directory to copy the callgrind dumps of the program and the floor to
+  GWEIBAR_BENCH_MOVING_REFRESHES refreshes measured with prices moving at every refresh and the popover
+                           opened once (default 1000, about a minute; 0 skips)
+A 3-minute run: GWEIBAR_BENCH_REFRESHES=1000 GWEIBAR_BENCH_WARMUP=200 GWEIBAR_BENCH_STARTS=2.
 Exits non-zero when a target is missed.
 """
 
@@ -40,6 +54,7 @@ ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 APP = os.path.join(ROOT, "build/loadtest/menubar/gweibar")
 SIMAPI = os.path.join(ROOT, "build/loadtest/tools/simapi/gweibar-simapi")
 REFERENCE = os.path.join(ROOT, "build/release/bench/reference_window")
+FLOOR = os.path.join(ROOT, "build/release/bench/reference_refresh")
 CERTS = os.path.join(ROOT, "build/demo-ca")
 API_PORT = 38444  # compiled into the load-test build
 REFRESH_S = 0.05  # the load-test build's refresh interval
@@ -47,6 +62,7 @@ GAS_PRICE_PATH = "/api/v1/chains/EVM/1/gas_price"
 
 TARGET_TITLE_MS = 150.0
 TARGET_CPU_MS = 1.0
+TARGET_FLOOR_RATIO = 1.15  # CPU per refresh against the floor's, measured side by side
 TARGET_PRIVATE_DIRTY_KIB = 5 * 1024
 TARGET_RSS_RATIO = 1.15
 # Allocator and page-cache noise: a few pages up or down is not growth; a leak of even a few bytes per
@@ -259,25 +275,27 @@ def mib(kib):
 # --- the simulated API ------------------------------------------------------------------------------
 
 class SimApi:
-    def __init__(self, processes, workdir):
-        self.log_path = os.path.join(workdir, "simapi.log")
+    def __init__(self, processes, workdir, port=API_PORT, name="simapi", moving=False):
+        self.log_path = os.path.join(workdir, name + ".log")
         with open(self.log_path, "w") as out:
             self.process = processes.start(
-                [SIMAPI, "--port", str(API_PORT), "--tls", "--cert", os.path.join(CERTS, "server.pem"),
-                 "--key", os.path.join(CERTS, "server.key"), "--control-port", "0"],
+                [SIMAPI, "--port", str(port), "--tls", "--cert", os.path.join(CERTS, "server.pem"),
+                 "--key", os.path.join(CERTS, "server.key"), "--control-port", "0"]
+                + (["--market-per-request"] if moving else []),
                 stdout=out, stderr=subprocess.STDOUT)
         deadline = time.monotonic() + 10
         while time.monotonic() < deadline:
             with open(self.log_path) as f:
                 match = re.search(r"listening on (\d+) control (\d+)", f.read())
             if match:
+                self.base_url = f"https://localhost:{match.group(1)}"
                 self.control = f"http://127.0.0.1:{match.group(2)}/__control"
                 return
             if self.process.poll() is not None:
                 break
             time.sleep(0.05)
         with open(self.log_path) as f:
-            raise RuntimeError(f"the simulated API did not start on port {API_PORT}: {f.read().strip()}")
+            raise RuntimeError(f"the simulated API did not start on port {port}: {f.read().strip()}")
 
     def _call(self, route, body=None):
         request = urllib.request.Request(self.control + route, data=body,
@@ -423,36 +441,32 @@ class Bench:
 
     def measure_references(self, simapi):
         log("== bare Qt Widgets + Network + DBus window")
-        base = [f"https://localhost:{API_PORT}", os.path.join(CERTS, "ca.pem")]
+        base = [simapi.base_url, os.path.join(CERTS, "ca.pem")]
         bare = self.measure_reference("bare")
         tls = self.measure_reference("the same after one refresh's two HTTPS requests (for comparison)", base)
+        return bare, tls
 
-        # The floor Qt's HTTPS puts under a refresh: the same two requests, nothing else.
-        reference = self.processes.start([REFERENCE, *base, str(int(REFRESH_S * 1000))],
-                                         env=self.app_env(os.path.join(self.workdir, "ref-config")),
-                                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        try:
-            simapi.reset()
-            self.wait_for_refreshes(simapi, reference, 100)
-            cpu_start = cpu_seconds(reference.pid)
-            counted = self.wait_for_refreshes(simapi, reference, 400)
-            cpu = cpu_seconds(reference.pid) - cpu_start
-        finally:
-            self.processes.stop(reference)
-        floor_ms = cpu * 1000 / counted
-        log(f"  the same making a refresh's two requests every {REFRESH_S * 1000:.0f} ms: {floor_ms:.3f} ms CPU"
-            f" per refresh ({counted} refreshes)")
-        return bare, tls, floor_ms
+    def start_floor(self, simapi, command_prefix=()):
+        """The HTTP floor: the program's two requests every refresh interval, through Qt alone."""
+        return self.processes.start(
+            list(command_prefix) + [FLOOR, simapi.base_url, os.path.join(CERTS, "ca.pem"),
+                                    str(int(REFRESH_S * 1000))],
+            env=self.app_env(os.path.join(self.workdir, "floor-config")), stdout=subprocess.DEVNULL,
+            stderr=subprocess.DEVNULL)
 
-    def wait_for_refreshes(self, simapi, app, count, on_sample=None):
-        """Waits until `count` refreshes since the last reset; samples memory every 10 s meanwhile."""
+    def wait_for_refreshes(self, simapi, app, count, on_sample=None, beside=None):
+        """Waits until `count` refreshes of `app` since the last reset; samples memory every 10 s meanwhile.
+        `beside`, a (simapi, process) pair running alongside, has its refreshes counted over the same time
+        and returned second."""
         started = time.monotonic()
         deadline = started + 3 * count * REFRESH_S + 60
         next_sample = started + 10
-        seen = 0
+        seen = beside_seen = 0
         while seen < count:
-            if app.poll() is not None:
-                raise RuntimeError(f"{os.path.basename(app.args[0])} ended with status {app.returncode}")
+            for process in (app, beside[1]) if beside else (app,):
+                if process.poll() is not None:
+                    raise RuntimeError(f"{os.path.basename(process.args[0])} ended with status"
+                                       f" {process.returncode}")
             if time.monotonic() > deadline:
                 raise RuntimeError(f"{seen} refreshes of {count} in {time.monotonic() - started:.0f} s")
             time.sleep(max(0.05, min(next_sample - time.monotonic(), (count - seen) * REFRESH_S)))
@@ -460,16 +474,21 @@ class Bench:
                 on_sample()
                 next_sample += 10
             seen += simapi.take_refreshes()
-        return seen
+            if beside:
+                beside_seen += beside[0].take_refreshes()
+        return (seen, beside_seen) if beside else seen
 
-    def measure_run(self, simapi, refreshes, warmup, references):
+    def measure_run(self, simapi, floor_simapi, refreshes, warmup, references):
         log(f"== {refreshes} refreshes after a warm-up of {warmup} (load-test build, {REFRESH_S * 1000:.0f} ms"
-            " refresh, loopback TLS)")
+            " refresh, loopback TLS), side by side with the HTTP floor")
         simapi.reset()
+        floor_simapi.reset()
         app = self.start_app(os.path.join(self.workdir, "run-config"))
+        floor = self.start_floor(floor_simapi)
         try:
-            self.wait_for_refreshes(simapi, app, warmup)
+            self.wait_for_refreshes(simapi, app, warmup, beside=(floor_simapi, floor))
             cpu_start = cpu_seconds(app.pid)
+            floor_cpu_start = cpu_seconds(floor.pid)
             wall_start = time.monotonic()
             memory_start = memory_kib(app.pid)
             series = [(0.0, memory_start)]
@@ -480,27 +499,38 @@ class Bench:
                     m = series[-1][1]
                     log(f"  {series[-1][0]:5.0f} s: RSS {mib(m['rss'])}, private dirty {mib(m['private_dirty'])}")
 
-            counted = self.wait_for_refreshes(simapi, app, refreshes, sample)
+            counted, floor_counted = self.wait_for_refreshes(simapi, app, refreshes, sample,
+                                                             beside=(floor_simapi, floor))
             cpu_end = cpu_seconds(app.pid)
+            floor_cpu_end = cpu_seconds(floor.pid)
             wall = time.monotonic() - wall_start
             memory_end = memory_kib(app.pid)
+            floor_memory = memory_kib(floor.pid)
         finally:
             self.processes.stop(app)
+            self.processes.stop(floor)
         series.append((wall, memory_end))
 
         per_refresh_ms = (cpu_end - cpu_start) * 1000 / counted
+        floor_ms = (floor_cpu_end - floor_cpu_start) * 1000 / max(1, floor_counted)
         log(f"  {counted} refreshes in {wall:.1f} s ({counted / wall:.1f}/s), CPU {cpu_end - cpu_start:.2f} s"
             f" => {per_refresh_ms:.3f} ms per refresh ({100 * (cpu_end - cpu_start) / wall:.1f}% of one core)")
-        log(f"  {per_refresh_ms / references[2]:.2f} x the bare Qt client's {references[2]:.3f} ms")
+        log(f"  HTTP floor over the same {wall:.1f} s: {floor_counted} refreshes, CPU"
+            f" {floor_cpu_end - floor_cpu_start:.2f} s => {floor_ms:.3f} ms per refresh")
+        log(f"  program / floor: {per_refresh_ms / floor_ms:.3f}")
         self.check(per_refresh_ms <= TARGET_CPU_MS, f"CPU per refresh <= {TARGET_CPU_MS} ms")
+        self.check(per_refresh_ms <= TARGET_FLOOR_RATIO * floor_ms,
+                   f"CPU per refresh <= {TARGET_FLOOR_RATIO} x the HTTP floor's")
 
         log(f"  memory after {warmup + counted} refreshes: RSS {mib(memory_end['rss'])}, PSS {mib(memory_end['pss'])}"
             f", private dirty {mib(memory_end['private_dirty'])}")
-        reference, tls_reference, _ = references
+        reference, tls_reference = references
         ratio = memory_end["rss"] / reference["rss"]
         log(f"  RSS {ratio:.3f} x the bare window's ({mib(reference['rss'])}), "
-            f"{memory_end['rss'] / tls_reference['rss']:.3f} x the one after an HTTPS request; private dirty"
-            f" {mib(memory_end['private_dirty'] - reference['private_dirty'])} above the bare window's")
+            f"{memory_end['rss'] / tls_reference['rss']:.3f} x the one after an HTTPS request, "
+            f"{memory_end['rss'] / floor_memory['rss']:.3f} x the HTTP floor's ({mib(floor_memory['rss'])});"
+            f" private dirty {mib(memory_end['private_dirty'] - reference['private_dirty'])} above the bare"
+            f" window's")
         self.check(memory_end["private_dirty"] <= TARGET_PRIVATE_DIRTY_KIB, "private dirty <= 5 MiB")
         self.check(ratio <= TARGET_RSS_RATIO, f"RSS within {100 * (TARGET_RSS_RATIO - 1):.0f}% of the reference")
 
@@ -513,21 +543,80 @@ class Bench:
                        and memory_end[key] - middle[key] <= GROWTH_NOISE_KIB // 2,
                        f"{label} growth 0 (within {GROWTH_NOISE_KIB} KiB of page noise)")
 
-    def profile(self, simapi, tool, seconds):
-        log(f"== biggest costs ({tool}, {seconds} s of refreshes after a warm-up)")
-        config = os.path.join(self.workdir, f"profile-config-{tool}")
+    def xdotool(self, *args):
+        result = subprocess.run(["xdotool", *args], env=self.env, capture_output=True, text=True, timeout=15)
+        return result.stdout.split() if result.returncode == 0 else []
+
+    def open_and_close_popover(self):
+        """Clicks the strip to open the price popover, then moves the focus away, which closes it."""
+        strip = self.xdotool("search", "--onlyvisible", "--name", "^gweibar$")
+        popover = []
+        if strip:
+            geometry = dict(word.split("=", 1) for word in self.xdotool("getwindowgeometry", "--shell", strip[0]))
+            self.xdotool("mousemove", str(int(geometry["X"]) + int(geometry["WIDTH"]) // 2),
+                         str(int(geometry["Y"]) + int(geometry["HEIGHT"]) // 2))
+            self.xdotool("click", "1")
+            deadline = time.monotonic() + 10
+            while not popover and time.monotonic() < deadline:
+                time.sleep(0.1)
+                popover = self.xdotool("search", "--onlyvisible", "--name", "^gweibar popover$")
+        if not popover:
+            raise RuntimeError("the price popover did not open")
+        # Without a window manager nothing moves the focus on a click; do what one does.
+        root = self.xdotool("search", "--maxdepth", "0", "--name", "")
+        self.xdotool("windowfocus", "--sync", root[0])
+        deadline = time.monotonic() + 10
+        while self.xdotool("search", "--onlyvisible", "--name", "^gweibar popover$"):
+            if time.monotonic() > deadline:
+                raise RuntimeError("the price popover did not close")
+            time.sleep(0.1)
+
+    def measure_moving(self, simapi, floor_simapi, refreshes, warmup):
+        log(f"== {refreshes} refreshes with prices moving at every refresh and the popover opened once,"
+            " side by side with the HTTP floor (for the closing note; no target)")
+        simapi.reset()
+        floor_simapi.reset()
+        app = self.start_app(os.path.join(self.workdir, "moving-config"))
+        floor = self.start_floor(floor_simapi)
+        try:
+            time.sleep(1)
+            self.open_and_close_popover()
+            self.wait_for_refreshes(simapi, app, warmup, beside=(floor_simapi, floor))
+            cpu_start, floor_cpu_start = cpu_seconds(app.pid), cpu_seconds(floor.pid)
+            counted, floor_counted = self.wait_for_refreshes(simapi, app, refreshes, beside=(floor_simapi, floor))
+            cpu, floor_cpu = cpu_seconds(app.pid) - cpu_start, cpu_seconds(floor.pid) - floor_cpu_start
+        finally:
+            self.processes.stop(app)
+            self.processes.stop(floor)
+        per_refresh_ms = cpu * 1000 / counted
+        floor_ms = floor_cpu * 1000 / max(1, floor_counted)
+        log(f"  program {per_refresh_ms:.3f} ms per refresh ({counted}), HTTP floor {floor_ms:.3f} ms"
+            f" ({floor_counted}), program / floor {per_refresh_ms / floor_ms:.3f}")
+
+    def profile(self, simapi, floor_simapi, tool, seconds, heading="", open_popover=False):
+        log(f"== biggest costs ({tool}, {seconds} s of refreshes after a warm-up{heading})")
+        self.profiles = getattr(self, "profiles", 0) + 1
+        run = f"{tool}-{self.profiles}"
+        config = os.path.join(self.workdir, f"profile-config-{run}")
         if tool == "perf":
-            app = self.start_app(config)
-            data = os.path.join(self.workdir, "perf.data")
+            data = os.path.join(self.workdir, f"{run}.data")
+            # Started under perf, which records from the end of the warm-up: attaching to a running
+            # process records nothing on some virtual machines.
+            perf = self.start_app(config, ["perf", "record", "-q", "-F", "999", "-g", "-D", "3000", "-o", data,
+                                           "--"])
             try:
                 time.sleep(3)
                 simapi.reset()
-                subprocess.run(["perf", "record", "-q", "-F", "999", "-g", "-o", data, "-p", str(app.pid), "--",
-                                "sleep", str(seconds)], check=True, stdout=subprocess.DEVNULL,
-                               stderr=subprocess.DEVNULL, timeout=seconds + 60)
+                time.sleep(seconds)
                 refreshes = simapi.refreshes()
+                with open(f"/proc/{perf.pid}/task/{perf.pid}/children") as f:
+                    app_pids = [int(pid) for pid in f.read().split()]
+                # perf writes its data once the program it started has ended.
+                for pid in app_pids:
+                    os.kill(pid, signal.SIGTERM)
+                perf.wait(60)
             finally:
-                self.processes.stop(app)
+                self.processes.stop(perf)
             log(f"  {refreshes} refreshes sampled")
             if refreshes == 0:
                 with open(os.path.join(self.workdir, "gweibar.out"), errors="replace") as out:
@@ -544,26 +633,56 @@ class Bench:
                     log("    " + line)
             return
 
-        out = os.path.join(self.workdir, "callgrind.out")
-        # Instrumented only after the warm-up, so the profile is of refreshes, not of start-up.
-        app = self.start_app(config, ["valgrind", "--tool=callgrind", "--instr-atstart=no",
-                                      "--callgrind-out-file=" + out])
+        # The program and the HTTP floor side by side, each instrumented only after its warm-up, so the
+        # profiles are of refreshes, not of start-up.
+        def valgrind(name):
+            return ["valgrind", "--tool=callgrind", "--instr-atstart=no",
+                    "--callgrind-out-file=" + os.path.join(self.workdir, name + ".out")]
+        simapi.reset()
+        floor_simapi.reset()
+        app = self.start_app(config, valgrind(f"{run}-app"))
+        floor = self.start_floor(floor_simapi, valgrind(f"{run}-floor"))
+        processes = (app, floor)
         try:
             time.sleep(8)
-            subprocess.run(["callgrind_control", "-i", "on", str(app.pid)], check=True, capture_output=True)
+            if open_popover:
+                self.open_and_close_popover()
+            for process in processes:
+                subprocess.run(["callgrind_control", "-i", "on", str(process.pid)], check=True,
+                               capture_output=True)
             time.sleep(3)
             simapi.reset()
-            subprocess.run(["callgrind_control", "-z", str(app.pid)], check=True, capture_output=True)
+            floor_simapi.reset()
+            for process in processes:
+                subprocess.run(["callgrind_control", "-z", str(process.pid)], check=True, capture_output=True)
             time.sleep(seconds)
-            subprocess.run(["callgrind_control", "-d", str(app.pid)], check=True, capture_output=True)
+            for process in processes:
+                subprocess.run(["callgrind_control", "-d", str(process.pid)], check=True, capture_output=True)
             refreshes = max(1, simapi.refreshes())
+            floor_refreshes = max(1, floor_simapi.refreshes())
         finally:
-            self.processes.stop(app, timeout=60)
-        dumps = sorted(f for f in os.listdir(self.workdir) if f.startswith("callgrind.out."))
-        if not dumps:
+            for process in processes:
+                self.processes.stop(process, timeout=60)
+
+        def last_dump(name):
+            dumps = sorted(f for f in os.listdir(self.workdir) if f.startswith(name + ".out."))
+            return os.path.join(self.workdir, dumps[-1]) if dumps else None
+
+        dump, floor_dump = last_dump(f"{run}-app"), last_dump(f"{run}-floor")
+        if not dump or not floor_dump:
             log("  no callgrind dump")
             return
-        dump = os.path.join(self.workdir, dumps[-1])
+        if os.environ.get("GWEIBAR_BENCH_KEEP_PROFILES"):
+            keep = os.environ["GWEIBAR_BENCH_KEEP_PROFILES"]
+            os.makedirs(keep, exist_ok=True)
+            shutil.copy(dump, os.path.join(keep, f"{run}.gweibar.{refreshes}-refreshes"))
+            shutil.copy(floor_dump, os.path.join(keep, f"{run}.floor.{floor_refreshes}-refreshes"))
+            log(f"  callgrind dumps copied to {keep}")
+        floor_total = 0
+        with open(floor_dump) as f:
+            for line in f:
+                if line.startswith("totals:") or line.startswith("summary:"):
+                    floor_total = int(line.split()[1])
         rows = []
         for inclusive in ("no", "yes"):
             report = subprocess.run(["callgrind_annotate", f"--inclusive={inclusive}", "--threshold=100",
@@ -579,7 +698,9 @@ class Bench:
                     parsed.append((int(match.group(1).replace(",", "")), function, match.group(3) or "?"))
             rows.append(parsed)
         own, total = rows
-        log(f"  {refreshes} refreshes, {everything / refreshes / 1000:.0f} k instructions per refresh")
+        log(f"  {refreshes} refreshes, {everything / refreshes / 1000:.0f} k instructions per refresh; the HTTP"
+            f" floor: {floor_refreshes} refreshes, {floor_total / floor_refreshes / 1000:.0f} k per refresh;"
+            f" program / floor {everything / refreshes / (floor_total / floor_refreshes):.3f}")
         by_object = {}
         for cost, _, obj in own:
             by_object[os.path.basename(obj)] = by_object.get(os.path.basename(obj), 0) + cost
@@ -646,7 +767,7 @@ def isolate_network():
 
 def main():
     isolate_network()
-    for path in (APP, SIMAPI, REFERENCE):
+    for path in (APP, SIMAPI, REFERENCE, FLOOR):
         if not os.access(path, os.X_OK):
             sys.exit(f"missing {path}: build the load-test and release presets first (make bench does)")
     refreshes = env_int("GWEIBAR_BENCH_REFRESHES", 10000)
@@ -660,11 +781,26 @@ def main():
     try:
         bench.start_xvfb()
         simapi = SimApi(processes, workdir)
-        bench.measure_first_title(starts)
+        # The floor's own server, so that each side's refreshes are counted apart.
+        floor_simapi = SimApi(processes, workdir, port=0, name="simapi-floor")
+        if starts > 0:
+            bench.measure_first_title(starts)
         references = bench.measure_references(simapi)
-        bench.measure_run(simapi, refreshes, warmup, references)
-        for tool in profile_tools():
-            bench.profile(simapi, tool, env_int("GWEIBAR_BENCH_PROFILE_SECONDS", 15))
+        if refreshes > 0:
+            bench.measure_run(simapi, floor_simapi, refreshes, warmup, references)
+        tools = profile_tools()
+        for tool in tools:
+            bench.profile(simapi, floor_simapi, tool, env_int("GWEIBAR_BENCH_PROFILE_SECONDS", 15))
+        moving = env_int("GWEIBAR_BENCH_MOVING_REFRESHES", 1000)
+        if moving > 0:
+            for server in (simapi, floor_simapi):
+                processes.stop(server.process)
+            simapi = SimApi(processes, workdir, name="simapi-moving", moving=True)
+            floor_simapi = SimApi(processes, workdir, port=0, name="simapi-floor-moving", moving=True)
+            bench.measure_moving(simapi, floor_simapi, moving, 100)
+            if "callgrind" in tools:
+                bench.profile(simapi, floor_simapi, "callgrind", env_int("GWEIBAR_BENCH_PROFILE_SECONDS", 15),
+                              ", prices moving at every refresh, the popover opened once", open_popover=True)
     finally:
         processes.stop_all()
         shutil.rmtree(workdir, ignore_errors=True)

@@ -146,7 +146,12 @@ void AppDelegate::applyOracleGasPrice(const Refresh &refresh,
 }
 
 QString AppDelegate::statusTitle(const QString &low, const QString &standard, const QString &fast) {
-    return low + QStringLiteral(" | ") + standard + QStringLiteral(" | ") + fast;
+    // Made twice per refresh: one allocation instead of one per "+".
+    const auto separator = QLatin1StringView(" | ");
+    QString title;
+    title.reserve(low.size() + standard.size() + fast.size() + 2 * separator.size());
+    title.append(low).append(separator).append(standard).append(separator).append(fast);
+    return title;
 }
 
 QString AppDelegate::timeText(double secondsSince1970) {

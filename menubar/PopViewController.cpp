@@ -13,6 +13,8 @@
 #include <QDateTime>
 #include <QUrl>
 
+#include <array>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <limits>
@@ -22,6 +24,30 @@
 namespace {
 const QString missing = QStringLiteral("--");
 const QString webPage = QStringLiteral("https://www.example.com");
+
+// QString::toDouble of a stored time. The plain form the program writes (digits, a point, digits) is
+// read with std::from_chars, which rounds exactly as toDouble does, at a tenth of its cost; any other
+// text goes through toDouble itself.
+double secondsValue(const QString &text, bool *ok) {
+    char digits[64];
+    const qsizetype size = text.size();
+    bool plain = size > 0 && size < qsizetype(sizeof digits);
+    qsizetype point = -1;
+    for (qsizetype i = 0; plain && i < size; ++i) {
+        const char16_t c = text.at(i).unicode();
+        if (c == u'.' && point < 0 && i > 0 && i + 1 < size)
+            point = i;
+        else if (c < u'0' || c > u'9')
+            plain = false;
+        digits[i] = static_cast<char>(c);
+    }
+    double value = 0;
+    if (plain && std::from_chars(digits, digits + size, value).ec == std::errc()) {
+        *ok = true;
+        return value;
+    }
+    return text.toDouble(ok);
+}
 
 std::optional<GasStoreService::chainMessage> selectedChain() {
     return GasStoreService::chain(GasStoreService::selectedChainId());
@@ -103,25 +129,45 @@ void PopViewController::updateFiatCosts(const QString &low, const QString &stand
     // An empty token price leaves the costs as they were; the gas prices alone say nothing about dollars.
     if (tokenPrice.isEmpty())
         return;
-    TextFieldCell::setTitle(m_lowPrice, fiatCost(low, tokenPrice));
-    TextFieldCell::setTitle(m_standardPrice, fiatCost(standard, tokenPrice));
-    TextFieldCell::setTitle(m_fastPrice, fiatCost(fast, tokenPrice));
+    // Until the view loads there is no field to fill, and every refresh calls this twice.
+    if (m_lowPrice)
+        TextFieldCell::setTitle(m_lowPrice, fiatCost(low, tokenPrice));
+    if (m_standardPrice)
+        TextFieldCell::setTitle(m_standardPrice, fiatCost(standard, tokenPrice));
+    if (m_fastPrice)
+        TextFieldCell::setTitle(m_fastPrice, fiatCost(fast, tokenPrice));
 }
 
 QString PopViewController::fiatCost(const QString &gasPrice, const QString &tokenPrice) {
+    // Each refresh first shows the stored prices, which the one before has just shown: the last costs
+    // worked out (three fields, twice) are kept by their two texts, as the cost depends on nothing else.
+    struct Recent {
+        QString gasPrice, tokenPrice, cost;
+    };
+    static std::array<Recent, 6> recent;
+    static std::size_t next = 0;
+    for (const Recent &r : recent) {
+        if (!r.cost.isNull() && r.gasPrice == gasPrice && r.tokenPrice == tokenPrice)
+            return r.cost;
+    }
+
+    QString cost = QStringLiteral("$ ") + missing;
     const std::optional<Decimal> token = Decimal::parse(tokenPrice.toStdString());
     const std::optional<Decimal> gas = Decimal::parse(gasPrice.toStdString());
-    if (!token || !gas)
-        return QStringLiteral("$ ") + missing;
-    // 21,000 gas at a price in gwei, in whole tokens: price x 2100 x 10^-8.
-    const Decimal cost = (*token * *gas * Decimal(false, 2100, 0)).shifted(-8);
-    return QStringLiteral("$ ") + formatDecimal(cost, 4, true);
+    if (token && gas) {
+        // 21,000 gas at a price in gwei, in whole tokens: price x 2100 x 10^-8.
+        static const Decimal gasPerTransfer(false, 2100, 0);
+        cost = QStringLiteral("$ ") + formatDecimal((*token * *gas * gasPerTransfer).shifted(-8), 4, true);
+    }
+    recent[next] = {gasPrice, tokenPrice, cost};
+    next = (next + 1) % recent.size();
+    return cost;
 }
 
 QString PopViewController::lastTimeText(const QString &storedSysTime) {
     const QString prefix = QStringLiteral("LastTime: ");
     bool ok = false;
-    const double seconds = storedSysTime.toDouble(&ok);
+    const double seconds = secondsValue(storedSysTime, &ok);
     // Outside this range the milliseconds would not fit a 64-bit integer; only an outside edit of the
     // defaults can put such a value there.
     constexpr double limit = 9.0e15;
@@ -131,7 +177,13 @@ QString PopViewController::lastTimeText(const QString &storedSysTime) {
     const QDateTime when = QDateTime::fromMSecsSinceEpoch(msecs, Qt::UTC).toLocalTime();
     if (!when.isValid())
         return prefix + missing;
-    return prefix + when.toString(QStringLiteral("HH:mm:ss"));
+    // What toString("HH:mm:ss") writes (two ASCII digits each, 00 to 23 hours), without parsing the
+    // format at every refresh.
+    const QTime time = when.time();
+    const char text[] = {char('0' + time.hour() / 10),   char('0' + time.hour() % 10),   ':',
+                         char('0' + time.minute() / 10), char('0' + time.minute() % 10), ':',
+                         char('0' + time.second() / 10), char('0' + time.second() % 10)};
+    return prefix + QLatin1StringView(text, sizeof text);
 }
 
 void PopViewController::setupSettingPopover() {

@@ -49,10 +49,20 @@ void Decimal::normalize() {
         m_exponent = 0;
         return;
     }
-    // Trailing zeros move into the exponent, so equal values have one representation. One mpz_remove,
-    // not a division per zero: a reply may carry a million of them.
-    m_exponent += static_cast<std::int64_t>(
-        mpz_remove(m_significand.get_mpz_t(), m_significand.get_mpz_t(), mpz_class(10).get_mpz_t()));
+    // Trailing zeros move into the exponent, so equal values have one representation. Most values have
+    // none or a few (prices times 2100), which exact divisions by ten take off far cheaper than a
+    // removal; a long run (a reply may carry a million zeros) goes in one mpz_remove, not a division
+    // per zero.
+    mpz_ptr significand = m_significand.get_mpz_t();
+    for (int few = 0; few < 8; ++few) {
+        if (!mpz_divisible_ui_p(significand, 10))
+            return;
+        mpz_divexact_ui(significand, significand, 10);
+        ++m_exponent;
+    }
+    if (!mpz_divisible_ui_p(significand, 10))
+        return;
+    m_exponent += static_cast<std::int64_t>(mpz_remove(significand, significand, mpz_class(10).get_mpz_t()));
 }
 
 std::string Decimal::toString() const {
@@ -85,7 +95,11 @@ Decimal Decimal::operator*(const Decimal &other) const {
 }
 
 Decimal Decimal::shifted(std::int64_t places) const {
-    return Decimal(m_negative, m_significand, m_exponent + places);
+    // The significand is already normalised: only the exponent moves (zero keeps exponent 0).
+    Decimal result = *this;
+    if (m_significand != 0)
+        result.m_exponent += places;
+    return result;
 }
 
 bool Decimal::operator==(const Decimal &other) const {

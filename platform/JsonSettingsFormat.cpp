@@ -1,5 +1,7 @@
 #include "platform/JsonSettingsFormat.h"
 
+#include "platform/VariantMapJson.h"
+
 #include <QDateTime>
 #include <QFile>
 #include <QFileDevice>
@@ -8,6 +10,7 @@
 #include <QMutex>
 #include <QSet>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
@@ -65,6 +68,14 @@ QSettings::Format JsonSettingsFormat::format() {
 QString JsonSettingsFormat::settingsKey(const QString &fileKey) {
     if (fileKey.isEmpty())
         return kEmptyKey;
+    // Every key the program reads is made of characters that percent-encoding leaves alone; such a
+    // key is its own encoding, and the store is read many times per refresh.
+    const auto unreserved = [](QChar c) {
+        return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9') ||
+               c == u'-' || c == u'.' || c == u'_' || c == u'~';
+    };
+    if (std::all_of(fileKey.begin(), fileKey.end(), unreserved))
+        return fileKey;
     return QString::fromLatin1(fileKey.toUtf8().toPercentEncoding());
 }
 
@@ -107,10 +118,10 @@ bool JsonSettingsFormat::read(QIODevice &device, QSettings::SettingsMap &map) {
 bool JsonSettingsFormat::write(QIODevice &device, const QSettings::SettingsMap &map) {
     if (isRefused(fileNameOf(device)))
         return false;
-    QJsonObject object;
+    QVariantMap object;
     for (auto it = map.begin(); it != map.end(); ++it)
-        object.insert(fileKey(it.key()), QJsonValue::fromVariant(it.value()));
-    const QByteArray data = QJsonDocument(object).toJson(QJsonDocument::Indented);
+        object.insert(fileKey(it.key()), it.value());
+    const QByteArray data = VariantMapJson::toJson(object, QJsonDocument::Indented);
     return device.write(data) == data.size();
 }
 

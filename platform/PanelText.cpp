@@ -28,8 +28,16 @@ const Measured &measured(const QString &title) {
                                  : title;
         last.title = title;
         last.font = font;
-        last.displayed = metrics.elidedText(text, Qt::ElideRight, PanelText::maxWidth);
-        last.size = QSizeF(metrics.horizontalAdvance(last.displayed), metrics.height());
+        // A title that fits is what eliding would return, and its width is the size: one shaping, not
+        // two. (Eliding compares the same width; the character 0x9c marks alternatives it treats apart.)
+        const qreal width = metrics.horizontalAdvance(text);
+        if (width <= PanelText::maxWidth && !text.contains(QChar(0x9c))) {
+            last.displayed = text;
+            last.size = QSizeF(width, metrics.height());
+        } else {
+            last.displayed = metrics.elidedText(text, Qt::ElideRight, PanelText::maxWidth);
+            last.size = QSizeF(metrics.horizontalAdvance(last.displayed), metrics.height());
+        }
     }
     return last;
 }

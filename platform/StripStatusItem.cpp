@@ -85,8 +85,13 @@ void StripStatusItem::layOut() {
     // A length beyond what a title may take would only push the strip across the screen.
     const int width = std::max(1, int(std::ceil(std::clamp(m_length, 0.0, PanelText::maxWidth + 5.0))));
     const int height = int(std::ceil(metrics.height())) + 4;
-    m_button->setText(
-        metrics.elidedText(PanelText::displayed(m_title), Qt::ElideRight, width - 2 * horizontalPadding));
+    // The item's length is the title's width plus a margin, so the title mostly fits: then eliding
+    // would return it as it is, and its width is known without shaping it again.
+    const qreal room = width - 2 * horizontalPadding;
+    const QString &displayed = PanelText::displayed(m_title);
+    const bool fits = m_button->font() == QGuiApplication::font() &&
+                      PanelText::size(m_title).width() <= room && !displayed.contains(QChar(0x9c));
+    m_button->setText(fits ? displayed : metrics.elidedText(displayed, Qt::ElideRight, room));
     m_button->setGeometry(0, 0, width, height);
     m_window->setFixedSize(width, height);
     if (const QScreen *screen = QGuiApplication::primaryScreen()) {

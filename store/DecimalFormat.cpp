@@ -1,42 +1,49 @@
 #include "store/DecimalFormat.h"
 
-#include <QStringList>
-
 #include <algorithm>
+#include <string>
+#include <string_view>
 
 QString formatDecimal(const Decimal &value, int scale, bool trimZeros) {
-    QString text = QString::fromLatin1(value.toString());
-    const qsizetype n = std::max(scale, 0);
+    // The text form is ASCII, so it is cut and split as bytes and becomes a QString once, at the end:
+    // this runs for every price and cost shown.
+    const std::string text = value.toString();
+    std::string_view rest(text);
+    const auto n = static_cast<std::size_t>(std::max(scale, 0));
 
-    const bool negative = text.startsWith(QLatin1Char('-'));
+    const bool negative = !rest.empty() && rest.front() == '-';
     if (negative)
-        text = substring(text, 1, text.size() - 1);
+        rest.remove_prefix(1); // substring(text, 1, length - 1), without a copy
 
-    const QStringList pieces = text.split(QLatin1Char('.'));
-    if (pieces.size() > 2)
+    const std::size_t point = rest.find('.');
+    if (point != std::string_view::npos && rest.find('.', point + 1) != std::string_view::npos)
         return {};
-    const QString &integer = pieces.at(0);
-    QString fraction = pieces.size() == 2 ? pieces.at(1) : QString();
+    const std::string_view integer = rest.substr(0, point);
+    std::string_view fraction = point != std::string_view::npos ? rest.substr(point + 1) : std::string_view();
 
+    std::size_t zerosAdded = 0;
     if (fraction.size() > n)
-        fraction.truncate(n);
+        fraction = fraction.substr(0, n);
     else if (!trimZeros)
         // Zeros added here would only be trimmed again, so they are added only when they stay.
-        fraction.append(QString(n - fraction.size(), QLatin1Char('0')));
+        zerosAdded = n - fraction.size();
     if (trimZeros) {
-        qsizetype end = fraction.size();
-        while (end > 0 && fraction.at(end - 1) == QLatin1Char('0'))
-            --end;
-        fraction.truncate(end);
+        while (!fraction.empty() && fraction.back() == '0')
+            fraction.remove_suffix(1);
     }
 
+    const auto latin1 = [](std::string_view piece) {
+        return QLatin1StringView(piece.data(), static_cast<qsizetype>(piece.size()));
+    };
     QString result;
-    result.reserve(1 + integer.size() + 1 + fraction.size());
+    result.reserve(static_cast<qsizetype>(2 + integer.size() + fraction.size() + zerosAdded));
     if (negative)
         result.append(QLatin1Char('-'));
-    result.append(integer);
-    if (!fraction.isEmpty())
-        result.append(QLatin1Char('.')).append(fraction);
+    result.append(latin1(integer));
+    if (!fraction.empty() || zerosAdded > 0) {
+        result.append(QLatin1Char('.')).append(latin1(fraction));
+        result.append(QString(static_cast<qsizetype>(zerosAdded), QLatin1Char('0')));
+    }
     return result;
 }
 

@@ -1,6 +1,7 @@
 #include "store/GasStoreService.h"
 
 #include "platform/UserDefaults.h"
+#include "platform/VariantMapJson.h"
 #include "store/WeiConversion.h"
 
 #include <QJsonArray>
@@ -8,6 +9,7 @@
 #include <QVariantMap>
 
 #include <cstdio>
+#include <utility>
 #include <variant>
 
 const std::array<GasStoreService::chainMessage, 6> GasStoreService::chainList = {{
@@ -71,7 +73,7 @@ QVariantMap emptyRecord() {
 QByteArray notation(const QVariant &value) {
     if (!isDictionary(value))
         return QByteArrayLiteral("null");
-    return QJsonDocument(QJsonObject::fromVariantMap(value.toMap())).toJson(QJsonDocument::Compact);
+    return VariantMapJson::toJson(value.toMap(), QJsonDocument::Compact);
 }
 
 void printLine(const QByteArray &line) {
@@ -93,6 +95,27 @@ std::optional<GasStoreService::chainMessage> GasStoreService::chain(const QStrin
     return std::nullopt;
 }
 
+namespace {
+// The creation of missing records, and then what is stored under `chainId`. The loop has just read that
+// value; it is read again only when a record was created meanwhile, so the result is always what the
+// store holds after the creation, one read cheaper in the common case.
+QVariant preparedValue(const QString &chainId) {
+    UserDefaults &defaults = UserDefaults::standard();
+    bool created = false;
+    QVariant found;
+    for (const GasStoreService::chainMessage &row : GasStoreService::chainList) {
+        QVariant value = defaults.value(row.chainId);
+        if (!isDictionary(value)) {
+            defaults.setValue(row.chainId, emptyRecord());
+            created = true;
+        } else if (row.chainId == chainId) {
+            found = std::move(value);
+        }
+    }
+    return created || !found.isValid() ? defaults.value(chainId) : found;
+}
+} // namespace
+
 UserDefaults &GasStoreService::preparedDefaults() {
     UserDefaults &defaults = UserDefaults::standard();
     for (const chainMessage &row : chainList)
@@ -102,12 +125,12 @@ UserDefaults &GasStoreService::preparedDefaults() {
 }
 
 GasStoreService::GasPrices GasStoreService::storedGasPrice(const QString &chainId) {
-    const QVariantMap gas = dictionary(dictionary(preparedDefaults().value(chainId)).value(gasPriceKey));
+    const QVariantMap gas = dictionary(dictionary(preparedValue(chainId)).value(gasPriceKey));
     return {shown(gas, lowKey), shown(gas, standardKey), shown(gas, fastKey)};
 }
 
 QString GasStoreService::storedValue(const QString &chainId, const QString &key) {
-    return shown(dictionary(preparedDefaults().value(chainId)), key);
+    return shown(dictionary(preparedValue(chainId)), key);
 }
 
 QString GasStoreService::storedTokenPrice(const QString &chainId) {
@@ -123,8 +146,8 @@ void GasStoreService::saveValue(const QString &value, const QString &chainId, co
     // "selectedKey".
     if (!chain(chainId))
         return;
-    UserDefaults &defaults = preparedDefaults();
-    QVariantMap record = dictionary(defaults.value(chainId));
+    QVariantMap record = dictionary(preparedValue(chainId));
+    UserDefaults &defaults = UserDefaults::standard();
     record.insert(key, value);
     defaults.setValue(chainId, record);
     defaults.synchronize();
@@ -142,8 +165,8 @@ void GasStoreService::saveGasPrice(const QString &low, const QString &standard, 
                                    const QString &chainId) {
     if (!chain(chainId))
         return;
-    UserDefaults &defaults = preparedDefaults();
-    QVariantMap record = dictionary(defaults.value(chainId));
+    QVariantMap record = dictionary(preparedValue(chainId));
+    UserDefaults &defaults = UserDefaults::standard();
     record.insert(gasPriceKey, QVariantMap{{lowKey, low}, {standardKey, standard}, {fastKey, fast}});
     defaults.setValue(chainId, record);
     defaults.synchronize();
@@ -154,8 +177,16 @@ void GasStoreService::saveGasPrice(const QString &low, const QString &standard, 
 }
 
 void GasStoreService::fetchGasPrice(const chainMessage &chain, FetchCompletion completion) {
+    // The body depends on the network alone, which seldom changes: it is built again only when that does.
+    static chainMessage lastChain;
+    static QJsonObject lastParameters;
+    if (lastParameters.isEmpty() || chain.chainId != lastChain.chainId ||
+        chain.tokenName != lastChain.tokenName) {
+        lastParameters = tokenPriceParameters(chain.chainId, chain.tokenName);
+        lastChain = chain;
+    }
     apiService().postRequest(
-        tokenPricePath, tokenPriceParameters(chain.chainId, chain.tokenName),
+        tokenPricePath, lastParameters,
         [chain, completion = std::move(completion)](ApiOutcome<TokenPriceResponse> outcome) {
             requestGasPrice(outcome, chain, completion);
         });

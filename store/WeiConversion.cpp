@@ -4,7 +4,7 @@
 #include "store/BigUInt.h"
 #include "store/DecimalFormat.h"
 
-#include <string>
+#include <string_view>
 
 namespace {
 constexpr std::int64_t weiPerGweiDigits = 9;
@@ -17,17 +17,8 @@ QString weiToGwei(const QString &wei) {
         BigUInt::parse(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())));
     if (!integer)
         return missing;
-    std::string digits = integer->toString();
-
-    // Trailing zeros go straight into the exponent: the decimal's own normalising removes them one
-    // division at a time, which is quadratic in their count for a reply full of zeros.
-    std::int64_t zeros = 0;
-    if (const auto last = digits.find_last_not_of('0'); last != std::string::npos) {
-        zeros = static_cast<std::int64_t>(digits.size() - last - 1);
-        digits.resize(last + 1);
-    }
-    const auto decimal = Decimal::parse(digits);
-    if (!decimal)
-        return missing;
-    return formatDecimal(decimal->shifted(zeros - weiPerGweiDigits), 4, true);
+    // The integer goes into the decimal as it is: writing it out as text and reading that back would
+    // give the same value at twice the cost. The decimal moves trailing zeros into its exponent with one
+    // removal, however many there are.
+    return formatDecimal(Decimal(false, integer->value(), -weiPerGweiDigits), 4, true);
 }

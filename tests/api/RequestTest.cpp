@@ -458,6 +458,33 @@ TEST_P(Request, GivesUpOnAServerThatTricklesBytes) {
     }
 }
 
+TEST_P(Request, EachRequestEndsAtItsOwnTimeLimit) {
+    server.setBehaviour(QStringLiteral("*"), SimulatedBehaviour::hang());
+    // Sent first with a limit far beyond this test's waits, then one with a short limit: the second
+    // ends on its own, the first goes on.
+    auto first = std::make_shared<Completions<TokenPriceResponse>>();
+    {
+        const TransferTimeout longLimit(std::chrono::minutes(10));
+        service.postRequest(tokenPath, bnbParameters(), first->callback(first));
+    }
+    const TransferTimeout shortLimit(std::chrono::milliseconds(300));
+    EXPECT_EQ(post(service)->ending(), "transport");
+    EXPECT_EQ(first->count, 0);
+    // Many at once all end at the short limit.
+    std::shared_ptr<Completions<TokenPriceResponse>> many[5];
+    for (auto &calls : many) {
+        calls = std::make_shared<Completions<TokenPriceResponse>>();
+        service.postRequest(tokenPath, bnbParameters(), calls->callback(calls));
+    }
+    waitForReplies(1 + 5);
+    for (const auto &calls : many)
+        EXPECT_EQ(calls->ending(), "transport");
+    EXPECT_EQ(first->count, 0);
+    server.close(); // ends the first
+    waitForReplies(1 + 5 + 1);
+    EXPECT_EQ(first->ending(), "transport");
+}
+
 TEST_P(Request, CutsOffBodiesOverOneMebibyte) {
     const qint64 limit = NetworkAccess::maxReplyBytes;
     // Without a length up front the cut comes from the bytes as they arrive.

@@ -8,6 +8,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
+#include <QUuid>
 
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
@@ -182,6 +183,12 @@ TEST(Signer, MakesUpperCaseVersion4Uuids) {
     const HTTPHeaders headers = ZelkApiService::requestHeaders();
     EXPECT_TRUE(form.match(QString::fromUtf8(header(headers, "x-app-udid"))).hasMatch());
     EXPECT_TRUE(form.match(open(header(headers, "x-req-token")).members["nonce"].toString()).hasMatch());
+    // Each is QUuid's own text of the same value, in upper case.
+    for (int i = 0; i < 200; ++i) {
+        const QString uuid = RequestSigner::randomUuid();
+        EXPECT_EQ(QUuid(uuid).toString(QUuid::WithoutBraces).toUpper(), uuid);
+        EXPECT_TRUE(form.match(uuid).hasMatch()) << uuid.toStdString();
+    }
 }
 
 TEST(Signer, PadsEveryPayloadToWholeBlocks) {
@@ -196,6 +203,47 @@ TEST(Signer, PadsEveryPayloadToWholeBlocks) {
         const QByteArray cipherText = QByteArray::fromBase64(RequestSigner::encryptPayload(payload));
         EXPECT_EQ(cipherText.size(), c.cipherBytes);
         EXPECT_EQ(decrypt(cipherText), payload);
+    }
+}
+
+TEST(Signer, WritesThePayloadAsCompactJson) {
+    QString everyPlainCharacter;
+    for (char16_t c = 0x20; c < 0x7f; ++c)
+        if (c != u'"' && c != u'\\')
+            everyPlainCharacter.append(QChar(c));
+    const QString nonces[] = {
+        nonceText,
+        everyPlainCharacter,
+        QStringLiteral("quote\" backslash\\ slash/"),
+        QStringLiteral("controls \n\t\r\b\f \x01 \x1f, delete \x7f"),
+        QStringLiteral("non-ASCII \u00fc\u20ac \U0001F600"),
+        QString(),
+    };
+    for (const QString &nonce : nonces) {
+        SCOPED_TRACE(nonce.toStdString());
+        auto next = std::make_shared<int>(0);
+        const RequestSigner signer(
+            QStringLiteral("1.0.0"), [] { return 1700000000.0; },
+            [next, nonce] { return (*next)++ % 2 == 0 ? nonce : udidText; });
+        const Opened opened = open(header(signer.requestHeaders(), "x-req-token"));
+        const QByteArray sign = QCryptographicHash::hash("1700000000" + udidText.toUtf8() +
+                                                             ApiCredentials::credential1 + nonce.toUtf8(),
+                                                         QCryptographicHash::Sha256)
+                                    .toHex();
+        const QJsonObject members{
+            {"time", "1700000000"}, {"nonce", nonce}, {"sign", QString::fromLatin1(sign)}};
+        EXPECT_EQ(opened.payload, QJsonDocument(members).toJson(QJsonDocument::Compact));
+    }
+}
+
+TEST(Signer, WritesTheTokenInStandardBase64WithPadding) {
+    for (int size = 0; size < 64; ++size) {
+        SCOPED_TRACE(size);
+        const QByteArray token = RequestSigner::encryptPayload(QByteArray(size, 'p'));
+        const auto cipherText =
+            QByteArray::fromBase64Encoding(token, QByteArray::AbortOnBase64DecodingErrors);
+        ASSERT_TRUE(cipherText);
+        EXPECT_EQ(token, cipherText.decoded.toBase64());
     }
 }
 

@@ -85,9 +85,22 @@ TEST_F(PopViewControllerTest, CostOfATransferIsCutToFourDigits) {
         const char *text;
     };
     const Case cases[] = {
-        {"1800", "30", "$ 1.134"},   {"1", "12.3456", "$ 0.0002"}, {"0", "30", "$ 0"},
-        {"1800", "--", "$ --"},      {"--", "30", "$ --"},         {"1800", "1e3", "$ --"},
-        {"1800.5", "0.0001", "$ 0"}, {"-2", "30", "$ -0.0012"},    {"123456789", "100", "$ 259259.2569"},
+        {"1800", "30", "$ 1.134"},
+        {"1", "12.3456", "$ 0.0002"},
+        {"0", "30", "$ 0"},
+        {"1800", "--", "$ --"},
+        {"--", "30", "$ --"},
+        {"1800", "1e3", "$ --"},
+        {"1800.5", "0.0001", "$ 0"},
+        {"-2", "30", "$ -0.0012"},
+        {"123456789", "100", "$ 259259.2569"},
+        // Prices seen before, again, after others and in turn: each still gives its own cost.
+        {"1800", "30", "$ 1.134"},
+        {"1", "12.3456", "$ 0.0002"},
+        {"1800", "30", "$ 1.134"},
+        {"1800", "31", "$ 1.1718"},
+        {"1801", "30", "$ 1.1346"},
+        {"1800", "30", "$ 1.134"},
     };
     controller->view();
     for (const Case &c : cases) {
@@ -129,6 +142,11 @@ TEST_F(PopViewControllerTest, LastTimeIsTheStoredTimeInTheLocalZone) {
         {"UTC", "nan", "LastTime: --"},
         {"UTC", "inf", "LastTime: --"},
         {"UTC", "1e300", "LastTime: --"},
+        // Read as the nearest double: this one is exactly the next second.
+        {"UTC", "1700000000.9999999999999999", "LastTime: 22:13:21"},
+        {"UTC", "01700000000.25", "LastTime: 22:13:20"},
+        {"UTC", " 1700000000.25", "LastTime: 22:13:20"},
+        {"UTC", "1.70000000025e9", "LastTime: 22:13:20"},
     };
     controller->view();
     for (const Case &c : cases) {

@@ -62,6 +62,31 @@ TEST(JsonSettingsFormat, WritesARecordAsOneIndentedObject) {
               expected);
 }
 
+TEST(JsonSettingsFormat, KeysArePercentEncodedAndComeBackWhole) {
+    struct Case {
+        QString fileKey;
+        QString settingsKey;
+    };
+    const Case cases[] = {
+        {"1", "1"},
+        {"selectedKey", "selectedKey"},
+        {"azAZ09-._~", "azAZ09-._~"},
+        {"", "%"},
+        {"%", "%25"},
+        {"a/b", "a%2Fb"},
+        {"/", "%2F"},
+        {"a b", "a%20b"},
+        {"\\", "%5C"},
+        {"ü€", "%C3%BC%E2%82%AC"},
+        {"key=value", "key%3Dvalue"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.fileKey.toStdString());
+        EXPECT_EQ(JsonSettingsFormat::settingsKey(c.fileKey), c.settingsKey);
+        EXPECT_EQ(JsonSettingsFormat::fileKey(c.settingsKey), c.fileKey);
+    }
+}
+
 TEST(JsonSettingsFormat, NeverOverwritesACorruptFileItCouldNotMoveAside) {
     QTemporaryDir dir;
     const QString path = dir.path() + "/defaults.json";

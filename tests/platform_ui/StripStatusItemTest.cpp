@@ -2,6 +2,7 @@
 #include "QtPrinters.h"
 #include "platform/PanelText.h"
 
+#include <QFontMetricsF>
 #include <QGuiApplication>
 #include <QPushButton>
 #include <QScreen>
@@ -9,6 +10,10 @@
 #include <QWidget>
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <string>
 
 namespace {
 
@@ -55,6 +60,42 @@ TEST(StripStatusItem, AbsurdTitlesAndLengthsStayWithinSaneBounds) {
     EXPECT_LE(strip.shownText().size(), PanelText::maxCharacters + 1);
     strip.setLength(-3);
     EXPECT_GE(strip.window()->width(), 1);
+}
+
+TEST(StripStatusItem, ShowsTheTitleElidedToItsLengthAsTheFontMeasuresIt) {
+    const QFontMetricsF metrics(QGuiApplication::font());
+    // Runs of nines just wider and just narrower than the widest title shown.
+    const auto nines = static_cast<qsizetype>(
+        std::ceil((PanelText::maxWidth + 1) / metrics.horizontalAdvance(QLatin1Char('9'))));
+    const QString titles[] = {
+        QString(nines, QLatin1Char('9')),
+        QString(nines - 1, QLatin1Char('9')),
+        QStringLiteral("12 | 13.5 | 15"),
+        QStringLiteral("-- | -- | --"),
+        QString(60, QLatin1Char('9')) + QStringLiteral(" | 1 | 2"),
+        QString(150, QLatin1Char('8')),
+        QString(10000, QLatin1Char('7')),
+    };
+    for (const QString &title : titles) {
+        StripStatusItem strip(40.0);
+        strip.setTitle(title);
+        const QString displayed = metrics.elidedText(
+            title.size() > PanelText::maxCharacters ? title.left(PanelText::maxCharacters) + QChar(0x2026)
+                                                    : title,
+            Qt::ElideRight, PanelText::maxWidth);
+        EXPECT_EQ(PanelText::displayed(title), displayed);
+        EXPECT_EQ(PanelText::size(title).width(), metrics.horizontalAdvance(displayed));
+        const double width = PanelText::size(title).width();
+        // Lengths around the title's width: it fits with the margin, just fits, and is cut.
+        for (double length :
+             {width + 5, width + 4, std::ceil(width) + 4, width + 3, width, width / 2, 20.0}) {
+            SCOPED_TRACE(title.left(20).toStdString() + " at " + std::to_string(length));
+            strip.setLength(length);
+            const int room =
+                std::max(1, int(std::ceil(std::clamp(length, 0.0, PanelText::maxWidth + 5)))) - 4;
+            EXPECT_EQ(strip.shownText(), metrics.elidedText(displayed, Qt::ElideRight, room));
+        }
+    }
 }
 
 } // namespace

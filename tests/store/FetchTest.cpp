@@ -104,6 +104,23 @@ TEST_F(Fetch, PostsTheBodyThenGetsTheChainsGasPrices) {
     EXPECT_EQ(requests[1].path, bnbGasPath.toUtf8());
 }
 
+TEST_F(Fetch, EveryFetchPostsItsOwnNetworksBody) {
+    // Through every network and back to the first: nothing of an earlier body may stay in a later one.
+    QList<GSS::chainMessage> rows(GSS::chainList.begin(), GSS::chainList.end());
+    rows.append(GSS::chainList[0]);
+    rows.append(GSS::chainList[0]);
+    for (const GSS::chainMessage &row : rows) {
+        SCOPED_TRACE(row.chainId.toStdString());
+        server.reset();
+        ASSERT_EQ(fetch(row, true, true).size(), 1);
+        const auto requests = server.requests();
+        ASSERT_EQ(requests.size(), 2);
+        EXPECT_EQ(requests[0].body, QJsonDocument(GSS::tokenPriceParameters(row.chainId, row.tokenName))
+                                        .toJson(QJsonDocument::Compact));
+        EXPECT_EQ(requests[1].path, "/api/v1/chains/EVM/" + row.chainId.toUtf8() + "/gas_price");
+    }
+}
+
 TEST_F(Fetch, TokenPriceIsTheFirstTokensTextOrZero) {
     struct Case {
         const char *name;

@@ -112,6 +112,22 @@ TEST_F(ApiEndpoint, PricesHoldWithinAStepAndDriftAcrossSteps) {
     EXPECT_TRUE(tokenMoved);
 }
 
+TEST_F(ApiEndpoint, PricesCanMoveAtEveryGasPriceRequest) {
+    server.setMarketMovesPerRequest(true);
+    QByteArray lastGas = gasPrice("1").body;
+    QByteArray lastToken = tokenPrice("1", "ETH").body;
+    for (int request = 0; request < 5; ++request) {
+        // The token price holds until the next gas-price request, as within one refresh.
+        EXPECT_EQ(tokenPrice("1", "ETH").body, lastToken);
+        const QByteArray gas = gasPrice("1").body;
+        const QByteArray token = tokenPrice("1", "ETH").body;
+        EXPECT_NE(gas, lastGas);
+        EXPECT_NE(token, lastToken);
+        lastGas = gas;
+        lastToken = token;
+    }
+}
+
 struct RefusalCase {
     const char *name;
     const char *method;

@@ -222,6 +222,14 @@ qint64 SimulatedApiServer::now() const {
     return m_clock();
 }
 
+void SimulatedApiServer::setMarketMovesPerRequest(bool perRequest) {
+    m_marketMovesPerRequest = perRequest;
+}
+
+qint64 SimulatedApiServer::marketStep() const {
+    return m_marketMovesPerRequest ? m_gasPriceRequests : SimulatedMarket::step(now());
+}
+
 void SimulatedApiServer::accept(QTcpServer *server) {
     m_connections.removeIf([](const QPointer<HttpConnection> &c) { return c.isNull(); });
     while (QTcpSocket *socket = server->nextPendingConnection()) {
@@ -295,6 +303,8 @@ void SimulatedApiServer::answer(HttpConnection *connection, const HttpRequest &r
         const Reply reply = apiReply(request, verified, failure);
         status = reply.status;
         body = reply.body;
+        if (request.path.startsWith(gasPricePrefix) && request.path.endsWith(gasPriceSuffix))
+            ++m_gasPriceRequests;
         break;
     }
     case SimulatedBehaviour::Kind::Fixed:
@@ -334,7 +344,7 @@ SimulatedApiServer::Reply SimulatedApiServer::apiReply(const HttpRequest &reques
 }
 
 SimulatedApiServer::Reply SimulatedApiServer::gasPriceReply(const QByteArray &chainId) const {
-    const auto prices = SimulatedMarket::gasPrices(chainId, SimulatedMarket::step(now()));
+    const auto prices = SimulatedMarket::gasPrices(chainId, marketStep());
     if (!prices)
         return {404, envelope(404, QStringLiteral("unknown chain"), QJsonValue::Null)};
     const qint64 time = now();
@@ -367,7 +377,7 @@ SimulatedApiServer::Reply SimulatedApiServer::tokenPriceReply(const QByteArray &
     // An unknown network has no price entry; an unknown token on a known one has no price.
     if (!SimulatedMarket::knowsChain(chainId))
         return {200, envelope(0, QStringLiteral("ok"), QJsonObject{{"prices", QJsonArray{}}})};
-    const qint64 step = SimulatedMarket::step(now());
+    const qint64 step = marketStep();
     QJsonObject tokenEntry{{"symbol", symbolValue},
                            {"address", token.value(QLatin1String("address")).toString()}};
     if (const auto price = SimulatedMarket::tokenPrice(chainId, symbol, step)) {

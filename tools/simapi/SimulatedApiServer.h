@@ -55,6 +55,9 @@ public:
 
     // Seconds since 1970 used for token freshness and price drift; the system clock by default.
     void setClock(std::function<qint64()> secondsSinceEpoch);
+    // Prices move once per SimulatedMarket::stepSeconds of that clock by default. Moving at every
+    // gas-price request instead, every refresh of a client finds new prices, however often it asks.
+    void setMarketMovesPerRequest(bool perRequest);
 
 signals:
     void requestRecorded(const RecordedRequest &request);
@@ -87,6 +90,7 @@ private:
     Reply gasPriceReply(const QByteArray &chainId) const;
     Reply tokenPriceReply(const QByteArray &body) const;
     qint64 now() const;
+    qint64 marketStep() const;
 
     Listener m_plain;
     Listener m_tls;
@@ -96,4 +100,6 @@ private:
     QList<RecordedRequest> m_requests;
     QList<QPointer<HttpConnection>> m_connections;
     std::function<qint64()> m_clock;
+    bool m_marketMovesPerRequest = false;
+    qint64 m_gasPriceRequests = 0;
 };

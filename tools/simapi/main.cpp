@@ -40,7 +40,10 @@ int main(int argc, char *argv[]) {
     const QCommandLineOption controlOption(
         QStringLiteral("control-port"),
         QStringLiteral("Plain HTTP port of the control channel (0: any free)."), QStringLiteral("M"));
-    parser.addOptions({portOption, tlsOption, certOption, keyOption, controlOption});
+    const QCommandLineOption perRequestOption(
+        QStringLiteral("market-per-request"),
+        QStringLiteral("Move prices at every gas-price request instead of every 5 seconds."));
+    parser.addOptions({portOption, tlsOption, certOption, keyOption, controlOption, perRequestOption});
     parser.process(app);
 
     quint16 port = 0;
@@ -51,6 +54,7 @@ int main(int argc, char *argv[]) {
         return fail(QStringLiteral("--tls needs --cert and --key"));
 
     SimulatedApiServer server;
+    server.setMarketMovesPerRequest(parser.isSet(perRequestOption));
     const bool listening =
         tls ? server.listenTls(parser.value(certOption), parser.value(keyOption), port) : server.listen(port);
     if (!listening)
