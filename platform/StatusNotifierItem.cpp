@@ -111,10 +111,14 @@ bool StatusNotifierItem::isWatcherPresent() const {
 }
 
 void StatusNotifierItem::registerWithWatcher() {
-    QDBusMessage call = QDBusMessage::createMethodCall(
-        QString::fromLatin1(watcherService), QStringLiteral("/StatusNotifierWatcher"),
-        QString::fromLatin1(watcherService), QStringLiteral("RegisterStatusNotifierItem"));
-    call << m_serviceName;
+    QDBusMessage call = QDBusMessage::createMethodCall(QString::fromLatin1(watcherService), watcherPath,
+                                                       QString::fromLatin1(watcherService),
+                                                       QStringLiteral("RegisterStatusNotifierItem"));
+    // Under the connection's unique name, not the well-known one: for a well-known name GNOME's AppIndicator
+    // support starts a name watcher beside its first read of the item, and when the watcher reports the
+    // name after that read has filled its cache it clears Id and Menu from the cache, fails its own check of
+    // them a second later and drops the item. The unique name gets no such watcher.
+    call << m_bus.baseService();
     m_listed = false;
     ++m_pendingRegistrations;
     auto *pending = new QDBusPendingCallWatcher(m_bus.asyncCall(call), this);

@@ -21,7 +21,8 @@ class StatusNotifierItemAdaptor;
 
 // The panel item as a freedesktop StatusNotifierItem. The title travels as the Ayatana label (drawn as
 // text by GNOME's AppIndicator support and Budgie) and as the tooltip; hosts without labels show the
-// icon. The item registers with org.kde.StatusNotifierWatcher and again whenever a watcher appears, or
+// icon. The item owns a name org.kde.StatusNotifierItem-<pid>-<n>, registers with
+// org.kde.StatusNotifierWatcher under its connection's unique name, and again whenever a watcher appears, or
 // when the watcher drops it while still running (StatusNotifierItemUnregistered, or left out of
 // RegisteredStatusNotifierItems): after a second, then after twice as long each time, at most
 // maxReregistrations times in a row.

@@ -43,8 +43,10 @@ void FakeStatusNotifierWatcher::RegisterStatusNotifierItem(const QString &servic
         return;
     }
     const QString id = itemId(service);
-    if (!m_items.contains(id))
-        publishItems(m_items + QStringList{id});
+    QStringList items = m_items;
+    if (!items.contains(id))
+        items.append(id);
+    publishItems(items);
     // After the reply, which goes out when this returns.
     if (m_dropAll)
         QTimer::singleShot(0, this, [this, id] { unregister(id); });
