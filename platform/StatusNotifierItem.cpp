@@ -9,6 +9,7 @@
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
 #include <QDBusServiceWatcher>
+#include <QDBusVariant>
 #include <QGuiApplication>
 #include <QImage>
 #include <QPainter>
@@ -20,6 +21,11 @@
 #include <cmath>
 
 namespace {
+
+const QString watcherPath = QStringLiteral("/StatusNotifierWatcher");
+const QString itemsProperty = QStringLiteral("RegisteredStatusNotifierItems");
+// A registration that lasted this long was no failed set-up: later drops start a new series of retries.
+constexpr qint64 stableRegistrationMs = 60000;
 
 // A white drop on a green disc, drawn at each size hosts commonly ask for.
 StatusNotifierIconPixmapList makeIcon() {
@@ -69,10 +75,21 @@ StatusNotifierItem::StatusNotifierItem(double length, const QDBusConnection &bus
     if (!m_exported)
         return;
 
-    m_watcher = new QDBusServiceWatcher(QString::fromLatin1(watcherService), m_bus,
-                                        QDBusServiceWatcher::WatchForOwnerChange, this);
+    m_reregistration = new QTimer(this);
+    m_reregistration->setSingleShot(true);
+    connect(m_reregistration, &QTimer::timeout, this, &StatusNotifierItem::registerWithWatcher);
+    const QString watcher = QString::fromLatin1(watcherService);
+    m_bus.connect(watcher, watcherPath, watcher, QStringLiteral("StatusNotifierItemUnregistered"), this,
+                  SLOT(watcherUnregisteredItem(QString)));
+    m_bus.connect(watcher, watcherPath, QStringLiteral("org.freedesktop.DBus.Properties"),
+                  QStringLiteral("PropertiesChanged"), this,
+                  SLOT(watcherPropertiesChanged(QString, QVariantMap, QStringList)));
+    m_watcher = new QDBusServiceWatcher(watcher, m_bus, QDBusServiceWatcher::WatchForOwnerChange, this);
     connect(m_watcher, &QDBusServiceWatcher::serviceOwnerChanged, this,
             [this](const QString &, const QString &, const QString &newOwner) {
+                m_reregistration->stop();
+                m_reregistrations = 0;
+                m_listed = false;
                 setRegistered(false);
                 if (!newOwner.isEmpty())
                     registerWithWatcher();
@@ -94,17 +111,89 @@ bool StatusNotifierItem::isWatcherPresent() const {
 }
 
 void StatusNotifierItem::registerWithWatcher() {
-    QDBusMessage call = QDBusMessage::createMethodCall(
-        QString::fromLatin1(watcherService), QStringLiteral("/StatusNotifierWatcher"),
-        QString::fromLatin1(watcherService), QStringLiteral("RegisterStatusNotifierItem"));
-    call << m_serviceName;
+    QDBusMessage call = QDBusMessage::createMethodCall(QString::fromLatin1(watcherService), watcherPath,
+                                                       QString::fromLatin1(watcherService),
+                                                       QStringLiteral("RegisterStatusNotifierItem"));
+    // Under the connection's unique name, not the well-known one: for a well-known name GNOME's AppIndicator
+    // support starts a name watcher beside its first read of the item, and when the watcher reports the
+    // name after that read has filled its cache it clears Id and Menu from the cache, fails its own check of
+    // them a second later and drops the item. The unique name gets no such watcher.
+    call << m_bus.baseService();
+    m_listed = false;
+    ++m_pendingRegistrations;
     auto *pending = new QDBusPendingCallWatcher(m_bus.asyncCall(call), this);
     connect(pending, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher *watcher) {
         watcher->deleteLater();
+        --m_pendingRegistrations;
         // Always told, so that a refusal brings the strip back even though nothing changed here.
         m_registered = !watcher->isError();
+        if (m_registered)
+            m_registeredFor.start();
         emit registeredChanged(m_registered);
     });
+}
+
+bool StatusNotifierItem::isOwnEntry(const QString &entry) const {
+    for (const QString &name : {m_bus.baseService(), m_serviceName}) {
+        if (!name.isEmpty() && entry.startsWith(name) &&
+            (entry.size() == name.size() || entry.at(name.size()) == QLatin1Char('/') ||
+             entry.at(name.size()) == QLatin1Char('@')))
+            return true;
+    }
+    return false;
+}
+
+void StatusNotifierItem::watcherUnregisteredItem(const QString &item) {
+    if (isOwnEntry(item))
+        droppedByWatcher();
+}
+
+void StatusNotifierItem::watcherPropertiesChanged(const QString &interface, const QVariantMap &changed,
+                                                  const QStringList &invalidated) {
+    if (interface != QLatin1String(watcherService))
+        return;
+    if (changed.contains(itemsProperty)) {
+        watcherListed(changed.value(itemsProperty).toStringList());
+        return;
+    }
+    if (!invalidated.contains(itemsProperty))
+        return;
+    QDBusMessage get = QDBusMessage::createMethodCall(QString::fromLatin1(watcherService), watcherPath,
+                                                      QStringLiteral("org.freedesktop.DBus.Properties"),
+                                                      QStringLiteral("Get"));
+    get << QString::fromLatin1(watcherService) << itemsProperty;
+    auto *pending = new QDBusPendingCallWatcher(m_bus.asyncCall(get), this);
+    connect(pending, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher *watcher) {
+        watcher->deleteLater();
+        const QDBusPendingReply<QDBusVariant> reply = *watcher;
+        if (!reply.isError())
+            watcherListed(reply.value().variant().toStringList());
+    });
+}
+
+void StatusNotifierItem::watcherListed(const QStringList &items) {
+    if (std::any_of(items.begin(), items.end(), [this](const QString &item) { return isOwnEntry(item); })) {
+        m_listed = true;
+        return;
+    }
+    // Only a list that had the item says it was dropped: watchers differ in how they name items.
+    if (m_listed)
+        droppedByWatcher();
+}
+
+void StatusNotifierItem::droppedByWatcher() {
+    m_listed = false;
+    // While a registration is on its way its answer decides. Watchers tell one drop both ways: the second
+    // finds the item unregistered already.
+    if (m_pendingRegistrations > 0 || !m_registered)
+        return;
+    if (m_registeredFor.elapsed() >= stableRegistrationMs)
+        m_reregistrations = 0;
+    setRegistered(false);
+    if (m_reregistrations < maxReregistrations) {
+        m_reregistration->start(m_reregistrationDelay << m_reregistrations);
+        ++m_reregistrations;
+    }
 }
 
 void StatusNotifierItem::setRegistered(bool registered) {

@@ -5,19 +5,27 @@
 #include "platform/StatusNotifierToolTip.h"
 
 #include <QDBusConnection>
+#include <QElapsedTimer>
 #include <QObject>
 #include <QPoint>
 #include <QString>
+#include <QStringList>
+#include <QVariantMap>
 
 #include <functional>
 #include <optional>
 
 class QDBusServiceWatcher;
+class QTimer;
 class StatusNotifierItemAdaptor;
 
 // The panel item as a freedesktop StatusNotifierItem. The title travels as the Ayatana label (drawn as
 // text by GNOME's AppIndicator support and Budgie) and as the tooltip; hosts without labels show the
-// icon. The item registers with org.kde.StatusNotifierWatcher and again whenever a watcher appears.
+// icon. The item owns a name org.kde.StatusNotifierItem-<pid>-<n>, registers with
+// org.kde.StatusNotifierWatcher under its connection's unique name, and again whenever a watcher appears, or
+// when the watcher drops it while still running (StatusNotifierItemUnregistered, or left out of
+// RegisteredStatusNotifierItems): after a second, then after twice as long each time, at most
+// maxReregistrations times in a row.
 //
 // Length: hosts size the label themselves. The item's length becomes XAyatanaLabelGuide, a run of "0"
 // as wide as the length in the panel font, which hosts use to reserve the label's width.
@@ -26,6 +34,7 @@ class StatusNotifierItem : public QObject, public StatusItem, public StatusButto
 public:
     static constexpr const char *watcherService = "org.kde.StatusNotifierWatcher";
     static constexpr const char *objectPath = "/StatusNotifierItem";
+    static constexpr int maxReregistrations = 5;
 
     explicit StatusNotifierItem(double length, const QDBusConnection &bus = QDBusConnection::sessionBus(),
                                 QObject *parent = nullptr);
@@ -49,6 +58,8 @@ public:
     bool isRegistered() const { return m_registered; }
     bool isWatcherPresent() const;
     QString serviceName() const { return m_serviceName; }
+    // The wait before the first new registration after a drop.
+    void setReregistrationDelay(int msecs) { m_reregistrationDelay = msecs; }
 
     // Published through the adaptor.
     QString label() const;
@@ -62,12 +73,21 @@ public:
     static QPoint logicalPoint(const QPoint &nativePoint);
 
 signals:
-    // After every answer to a registration, and when the watcher goes away.
+    // After every answer to a registration, and when the watcher goes away or drops the item.
     void registeredChanged(bool registered);
+
+private slots:
+    void watcherUnregisteredItem(const QString &item);
+    void watcherPropertiesChanged(const QString &interface, const QVariantMap &changed,
+                                  const QStringList &invalidated);
 
 private:
     void registerWithWatcher();
     void setRegistered(bool registered);
+    // Whether an entry of the watcher's (a bus name, "name/path" or "name@path") is this item.
+    bool isOwnEntry(const QString &entry) const;
+    void watcherListed(const QStringList &items);
+    void droppedByWatcher();
 
     QDBusConnection m_bus;
     QString m_serviceName;
@@ -75,6 +95,12 @@ private:
     bool m_registered = false;
     StatusNotifierItemAdaptor *m_adaptor = nullptr; // child
     QDBusServiceWatcher *m_watcher = nullptr;       // child
+    QTimer *m_reregistration = nullptr;             // child
+    int m_pendingRegistrations = 0;
+    // The watcher's list had the item since it last registered.
+    bool m_listed = false;
+    int m_reregistrations = 0; // in a row
+    QElapsedTimer m_registeredFor;
     QString m_title;
     QString m_label;
     QString m_guide;
@@ -82,4 +108,5 @@ private:
     std::function<void()> m_action;
     std::optional<QPoint> m_anchor;
     StatusNotifierIconPixmapList m_icon;
+    int m_reregistrationDelay = 1000;
 };

@@ -30,6 +30,8 @@ BAR_H = 32
 # Right of the clock, left of the system menu.
 LABEL_AREA = (SCREEN_W // 2 + 60, 0, SCREEN_W - 50, BAR_H)
 APPINDICATOR = "ubuntu-appindicators@ubuntu.com"
+# What the extension logs when it drops an item or stops trusting its properties (appIndicator.js).
+HOST_DROPPED_ITEM = ("While initalizing proxy for", "Impossible to get basic properties", "not on bus anymore")
 
 # Every process started here carries this variable, so teardown also finds what they start in turn
 # (services the buses activate, helpers of the shell). Its value is the test's pid: what a killed
@@ -340,6 +342,17 @@ class Session:
         lines = [line for line in tail(shell[0][2], 400).splitlines()
                  if "Ubuntu-AppIndicators-WARNING" in line] if shell else []
         return "; the shell's AppIndicator extension logged:\n" + "\n".join(lines) if lines else ""
+
+    def expect_item_kept(self):
+        """Fails if the AppIndicator extension dropped the item, or gave up reading it, at any time: the
+        program registers again after a drop, so the label coming back must not hide that it went."""
+        shell = self.alive("gnome-shell")
+        with open(shell[0][2], errors="replace") as f:
+            lines = [line.strip() for line in f if "Ubuntu-AppIndicators-WARNING" in line
+                     and any(sign in line for sign in HOST_DROPPED_ITEM)]
+        if lines:
+            raise Failure("the shell's AppIndicator extension dropped the item:\n" + "\n".join(lines))
+        log("the AppIndicator extension never dropped the item")
 
 
 def run_main(description, session_class, steps, budget, add_arguments=None):

@@ -3,7 +3,8 @@
 
 Starts, all private and on loopback: Xvfb, a stand-in system bus, a session bus, GNOME Shell, the
 simulated API with scripted gas prices, then the demo build of gweibar. Reads the label back from
-screenshots with tesseract, changes the served prices, and clicks the label to open the popover.
+screenshots with tesseract, changes the served prices, and clicks the label to open the popover. The
+extension must never have dropped the item, even for a while.
 Screenshots and logs stay in the artefact directory.
 """
 
@@ -116,6 +117,7 @@ def steps(session, args):
         raise Failure("the popover is not wholly on screen")
     if not (BAR_H - 8 <= py <= BAR_H + 40 and px - 40 <= x <= px + pw + 40):
         raise Failure("the popover is not next to the label")
+    session.expect_item_kept()
 
 
 def main():

@@ -6,7 +6,7 @@
 xwayland: the session offers XWayland, the shell's AppIndicator extension hosts the item. The label is
   read back by OCR and follows a change; Activate at the label opens the popover under it, a second one
   leaves it shown; the network list opens beside its button; a native Wayland window taking the focus
-  closes both.
+  closes both. The extension must never have dropped the item, even for a while (also in no-x11).
 strip: the same session without the AppIndicator extension (no status-item host): the prices show in
   the strip at the top-right corner of the work area, and a click on it opens the popover below it.
 no-x11: the shell without XWayland (--no-x11): the program runs on Qt's own Wayland platform, shows the
@@ -355,6 +355,7 @@ def case_xwayland(session, args):
     reopened, _ = session.wait_for_popover("7-reopened", expected=popover)
     expect(len(session.visible_windows("gweibar popover")) == 1, "the network list came back with the popover")
     log(f"Activate opens it again at {fmt(reopened)}, without the list (7-reopened.png)")
+    session.expect_item_kept()
 
 
 def case_strip(session, args):
@@ -428,6 +429,7 @@ def case_no_x11(session, args):
     session.expect_label(FIRST[1], "4-label-still", 10)
     for proc, name, logfile in session.alive("gweibar"):
         expect(proc.poll() is None, f"{name} exited ({proc.returncode}):\n{tail(logfile)}")
+    session.expect_item_kept()
 
 
 CASES = {"xwayland": case_xwayland, "strip": case_strip, "no-x11": case_no_x11}

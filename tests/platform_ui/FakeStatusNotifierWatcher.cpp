@@ -4,6 +4,7 @@
 #include <QDBusPendingCallWatcher>
 #include <QDBusVariant>
 #include <QTest>
+#include <QTimer>
 
 namespace {
 
@@ -17,7 +18,8 @@ QString nextConnectionName() {
 FakeStatusNotifierWatcher::FakeStatusNotifierWatcher()
     : m_connectionName(nextConnectionName())
     , m_bus(QDBusConnection::connectToBus(QDBusConnection::SessionBus, m_connectionName)) {
-    m_bus.registerObject(QStringLiteral("/StatusNotifierWatcher"), this, QDBusConnection::ExportAllSlots);
+    m_bus.registerObject(QStringLiteral("/StatusNotifierWatcher"), this,
+                         QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllProperties);
 }
 
 FakeStatusNotifierWatcher::~FakeStatusNotifierWatcher() {
@@ -36,8 +38,45 @@ void FakeStatusNotifierWatcher::vanish() {
 
 void FakeStatusNotifierWatcher::RegisterStatusNotifierItem(const QString &service) {
     m_registrations.append(service);
-    if (m_refuse)
+    if (m_refuse) {
         sendErrorReply(QDBusError::InvalidArgs, QStringLiteral("refused"));
+        return;
+    }
+    const QString id = itemId(service);
+    QStringList items = m_items;
+    if (!items.contains(id))
+        items.append(id);
+    publishItems(items);
+    // After the reply, which goes out when this returns.
+    if (m_dropAll)
+        QTimer::singleShot(0, this, [this, id] { unregister(id); });
+}
+
+QString FakeStatusNotifierWatcher::itemId(const QString &service) {
+    return service.startsWith(QLatin1Char(':')) ? service + QStringLiteral("@/StatusNotifierItem") : service;
+}
+
+void FakeStatusNotifierWatcher::unregister(const QString &id) {
+    QDBusMessage signal = QDBusMessage::createSignal(QStringLiteral("/StatusNotifierWatcher"),
+                                                     QStringLiteral("org.kde.StatusNotifierWatcher"),
+                                                     QStringLiteral("StatusNotifierItemUnregistered"));
+    signal << id;
+    m_bus.send(signal);
+    QStringList items = m_items;
+    items.removeAll(id);
+    publishItems(items);
+}
+
+void FakeStatusNotifierWatcher::publishItems(const QStringList &items, bool withValue) {
+    m_items = items;
+    const QString property = QStringLiteral("RegisteredStatusNotifierItems");
+    QDBusMessage signal = QDBusMessage::createSignal(QStringLiteral("/StatusNotifierWatcher"),
+                                                     QStringLiteral("org.freedesktop.DBus.Properties"),
+                                                     QStringLiteral("PropertiesChanged"));
+    signal << QStringLiteral("org.kde.StatusNotifierWatcher")
+           << (withValue ? QVariantMap{{property, items}} : QVariantMap())
+           << (withValue ? QStringList() : QStringList{property});
+    m_bus.send(signal);
 }
 
 void FakeStatusNotifierWatcher::follow(const QString &service) {

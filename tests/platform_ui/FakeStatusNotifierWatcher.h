@@ -13,6 +13,7 @@
 class FakeStatusNotifierWatcher : public QObject, protected QDBusContext {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.kde.StatusNotifierWatcher")
+    Q_PROPERTY(QStringList RegisteredStatusNotifierItems READ registeredItems)
 public:
     FakeStatusNotifierWatcher();
     ~FakeStatusNotifierWatcher() override;
@@ -25,6 +26,18 @@ public:
     // Answers further registrations with an error, as a host that refuses the item does.
     void refuseRegistrations() { m_refuse = true; }
     QList<QPair<QString, QString>> newLabels() const { return m_newLabels; }
+
+    // The items as GNOME's AppIndicator support lists them: a unique bus name as ":1.5@/StatusNotifierItem",
+    // a well-known name as it is.
+    QStringList registeredItems() const { return m_items; }
+    static QString itemId(const QString &service);
+    // Drops an item as a host does: StatusNotifierItemUnregistered(id), then the list without it.
+    void unregister(const QString &id);
+    // Announces the list of items: PropertiesChanged with the new value, or with the property only
+    // invalidated.
+    void publishItems(const QStringList &items, bool withValue = true);
+    // Drops every item just after accepting it, as a host that fails to set the item up does.
+    void dropEveryRegistration() { m_dropAll = true; }
 
     // Follows XAyatanaNewLabel of the item at `service`.
     void follow(const QString &service);
@@ -46,5 +59,7 @@ private:
     QDBusConnection m_bus;
     QStringList m_registrations;
     bool m_refuse = false;
+    bool m_dropAll = false;
+    QStringList m_items;
     QList<QPair<QString, QString>> m_newLabels;
 };

@@ -62,6 +62,37 @@ TEST(PanelStatusItem, FollowsTheWatcherComingAndGoing) {
     ASSERT_TRUE(waitFor([&] { return !panel->isStripShown(); }));
 }
 
+TEST(PanelStatusItem, AnItemTheHostDroppedShowsTheStripUntilItIsRegisteredAgain) {
+    FakeStatusNotifierWatcher watcher;
+    ASSERT_TRUE(watcher.appear());
+    std::unique_ptr<StatusItem> item = SystemStatusBar::statusItemWithLength(40.0);
+    PanelStatusItem *panel = panelItem(item);
+    ASSERT_NE(panel, nullptr);
+    ASSERT_TRUE(waitFor([&] { return panel->notifierItem()->isRegistered(); }));
+    EXPECT_FALSE(panel->isStripShown());
+
+    watcher.unregister(FakeStatusNotifierWatcher::itemId(watcher.registrations().first()));
+    ASSERT_TRUE(waitFor([&] { return panel->isStripShown(); }));
+    ASSERT_TRUE(waitFor([&] { return !panel->isStripShown(); }));
+    EXPECT_TRUE(panel->notifierItem()->isRegistered());
+    EXPECT_EQ(watcher.registrations().size(), 2);
+}
+
+TEST(PanelStatusItem, AHostThatKeepsDroppingTheItemLeavesTheStrip) {
+    FakeStatusNotifierWatcher watcher;
+    watcher.dropEveryRegistration();
+    ASSERT_TRUE(watcher.appear());
+    std::unique_ptr<StatusItem> item = SystemStatusBar::statusItemWithLength(40.0);
+    PanelStatusItem *panel = panelItem(item);
+    ASSERT_NE(panel, nullptr);
+    panel->notifierItem()->setReregistrationDelay(10);
+    ASSERT_TRUE(waitFor(
+        [&] { return watcher.registrations().size() == 1 + StatusNotifierItem::maxReregistrations; }));
+    QTest::qWait(500);
+    EXPECT_TRUE(panel->isStripShown());
+    EXPECT_FALSE(panel->notifierItem()->isRegistered());
+}
+
 TEST(PanelStatusItem, AWatcherThatRefusesTheItemLeavesTheStrip) {
     FakeStatusNotifierWatcher watcher;
     watcher.refuseRegistrations();

@@ -5,6 +5,7 @@
 #include "platform/StatusNotifierItem.h"
 
 #include <QDBusArgument>
+#include <QDBusConnectionInterface>
 #include <QDBusObjectPath>
 #include <QFontMetricsF>
 #include <QGuiApplication>
@@ -34,10 +35,14 @@ protected:
     FakeStatusNotifierWatcher watcher;
 };
 
-TEST_F(StatusNotifierItemTest, RegistersUnderItsServiceName) {
+// GNOME's AppIndicator support drops some of the items that register under a well-known name: it races a
+// watcher of that name against its first read of the item.
+TEST_F(StatusNotifierItemTest, RegistersUnderItsUniqueBusNameAndOwnsItsServiceName) {
     auto item = registeredItem();
-    ASSERT_EQ(watcher.registrations(), QStringList{item->serviceName()});
+    const QDBusConnection bus = QDBusConnection::sessionBus();
+    ASSERT_EQ(watcher.registrations(), QStringList{bus.baseService()});
     EXPECT_TRUE(item->serviceName().startsWith(QStringLiteral("org.kde.StatusNotifierItem-")));
+    EXPECT_EQ(bus.interface()->serviceOwner(item->serviceName()).value(), bus.baseService());
 }
 
 TEST_F(StatusNotifierItemTest, PublishesWhatHostsRequire) {
@@ -163,7 +168,84 @@ TEST_F(StatusNotifierItemTest, RegistersAgainWhenTheWatcherReappears) {
     ASSERT_TRUE(waitFor([&] { return !item->isRegistered(); }));
     ASSERT_TRUE(watcher.appear());
     ASSERT_TRUE(waitFor([&] { return item->isRegistered(); }));
-    EXPECT_EQ(watcher.registrations(), (QStringList{item->serviceName(), item->serviceName()}));
+    const QString uniqueName = QDBusConnection::sessionBus().baseService();
+    EXPECT_EQ(watcher.registrations(), (QStringList{uniqueName, uniqueName}));
+}
+
+// GNOME's AppIndicator support, for one, drops an item it failed to set up (it logs "While initalizing
+// proxy for ..."), and says so in either of the two ways a watcher can.
+TEST_F(StatusNotifierItemTest, RegistersAgainWhenTheHostDropsIt) {
+    const QString uniqueName = QDBusConnection::sessionBus().baseService();
+    const struct {
+        const char *how;
+        std::function<void(FakeStatusNotifierWatcher &, const StatusNotifierItem &)> drop;
+    } cases[] = {
+        {"unregistered as it registered",
+         [](FakeStatusNotifierWatcher &w, const StatusNotifierItem &) {
+             w.unregister(FakeStatusNotifierWatcher::itemId(w.registrations().last()));
+         }},
+        {"unregistered as bus name and path",
+         [&](FakeStatusNotifierWatcher &w, const StatusNotifierItem &) {
+             w.unregister(uniqueName + QStringLiteral("/StatusNotifierItem"));
+         }},
+        {"unregistered by its service name",
+         [](FakeStatusNotifierWatcher &w, const StatusNotifierItem &item) {
+             w.unregister(item.serviceName());
+         }},
+        {"no longer listed",
+         [](FakeStatusNotifierWatcher &w, const StatusNotifierItem &) {
+             w.publishItems({QStringLiteral(":1.999@/StatusNotifierItem")});
+         }},
+        {"no longer listed, the list only invalidated",
+         [](FakeStatusNotifierWatcher &w, const StatusNotifierItem &) {
+             w.publishItems({QStringLiteral(":1.999@/StatusNotifierItem")}, false);
+         }},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.how);
+        auto item = registeredItem();
+        item->setReregistrationDelay(20);
+        const QStringList before = watcher.registrations();
+        c.drop(watcher, *item);
+        ASSERT_TRUE(waitFor([&] { return !item->isRegistered(); }));
+        ASSERT_TRUE(waitFor([&] { return item->isRegistered(); }));
+        EXPECT_EQ(watcher.registrations(), before + QStringList{before.last()});
+    }
+}
+
+TEST_F(StatusNotifierItemTest, OtherItemsLeavingChangeNothing) {
+    auto item = registeredItem();
+    item->setReregistrationDelay(20);
+    const QString uniqueName = QDBusConnection::sessionBus().baseService();
+    // Names that merely begin like the item's own.
+    for (const QString &other :
+         {uniqueName + QStringLiteral("0@/StatusNotifierItem"),
+          uniqueName + QStringLiteral("0/StatusNotifierItem"), item->serviceName() + QStringLiteral("0"),
+          QStringLiteral("/StatusNotifierItem")}) {
+        SCOPED_TRACE(other.toStdString());
+        watcher.unregister(other);
+        QTest::qWait(150);
+        EXPECT_TRUE(item->isRegistered());
+        EXPECT_EQ(watcher.registrations().size(), 1);
+    }
+}
+
+TEST_F(StatusNotifierItemTest, AHostThatKeepsDroppingTheItemIsAskedOnlyAFewTimes) {
+    watcher.dropEveryRegistration();
+    StatusNotifierItem item(40.0);
+    item.setReregistrationDelay(10);
+    ASSERT_TRUE(waitFor(
+        [&] { return watcher.registrations().size() == 1 + StatusNotifierItem::maxReregistrations; }));
+    // Waits double each time: the last one was 160 ms.
+    QTest::qWait(1000);
+    EXPECT_EQ(watcher.registrations().size(), 1 + StatusNotifierItem::maxReregistrations);
+    EXPECT_FALSE(item.isRegistered());
+
+    // A new host gets the item again.
+    watcher.vanish();
+    ASSERT_TRUE(watcher.appear());
+    ASSERT_TRUE(
+        waitFor([&] { return watcher.registrations().size() > 1 + StatusNotifierItem::maxReregistrations; }));
 }
 
 TEST_F(StatusNotifierItemTest, RegistersWhenAWatcherAppearsLater) {
@@ -173,7 +255,7 @@ TEST_F(StatusNotifierItemTest, RegistersWhenAWatcherAppearsLater) {
     EXPECT_FALSE(item.isWatcherPresent());
     ASSERT_TRUE(watcher.appear());
     ASSERT_TRUE(waitFor([&] { return item.isRegistered(); }));
-    EXPECT_EQ(watcher.registrations(), QStringList{item.serviceName()});
+    EXPECT_EQ(watcher.registrations(), QStringList{QDBusConnection::sessionBus().baseService()});
 }
 
 TEST_F(StatusNotifierItemTest, AbsurdTitlesAreCutBeforeTheyReachTheBus) {
