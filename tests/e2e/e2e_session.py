@@ -6,6 +6,7 @@ process started here is ended when the session ends, on failure and on SIGTERM/S
 output is kept in the run's artefact directory.
 """
 
+import argparse
 import json
 import os
 import select
@@ -27,6 +28,15 @@ SANITIZER_REPORTS = (b"ERROR: AddressSanitizer", b"ERROR: LeakSanitizer", b"runt
 
 class Failure(Exception):
     pass
+
+
+def e2e_arguments(description):
+    """The arguments every end-to-end script of the demo build takes; the caller adds its own."""
+    parser = argparse.ArgumentParser(description=description, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--demo", required=True, help="build tree of the demo configuration")
+    parser.add_argument("--ca", required=True, help="directory with the demo server certificate")
+    parser.add_argument("--artefacts", required=True, help="where screenshots and logs go")
+    return parser
 
 
 def demo_build_missing(demo):
@@ -103,7 +113,27 @@ class Process:
                 pipe.close()
 
 
-class Session:
+class XWindows:
+    """X windows seen through xdotool, on the X display in `self.env`."""
+
+    def xdotool(self, *args):
+        result = subprocess.run(["xdotool", *args], env=self.env, capture_output=True, text=True, timeout=15)
+        return result.stdout.split() if result.returncode == 0 else []
+
+    def visible_windows(self, title):
+        # Qt makes hidden helper windows with the same titles; only mapped ones count.
+        return self.xdotool("search", "--onlyvisible", "--name", f"^{title}$")
+
+    def geometry(self, window):
+        """(x, y, width, height) of a window, in screen pixels."""
+        values = {}
+        for word in self.xdotool("getwindowgeometry", "--shell", window):
+            key, _, value = word.partition("=")
+            values[key] = int(value) if value.lstrip("-").isdigit() else value
+        return values["X"], values["Y"], values["WIDTH"], values["HEIGHT"]
+
+
+class Session(XWindows):
     def __init__(self, demo_dir, ca_dir, artefacts, api_port=API_PORT, program_dir=None):
         """`program_dir`: the build tree whose gweibar and simulated API run (a build with another
         compiled-in port, `api_port`); the test watcher always comes from `demo_dir`."""
@@ -316,22 +346,6 @@ class Session:
         return self._control("GET", "requests")["requests"]
 
     # -- display ------------------------------------------------------------------------------------
-
-    def xdotool(self, *args):
-        result = subprocess.run(["xdotool", *args], env=self.env, capture_output=True, text=True, timeout=15)
-        return result.stdout.split() if result.returncode == 0 else []
-
-    def visible_windows(self, title):
-        # Qt makes hidden helper windows with the same titles; only mapped ones count.
-        return self.xdotool("search", "--onlyvisible", "--name", f"^{title}$")
-
-    def geometry(self, window):
-        """(x, y, width, height) of a window, in screen pixels."""
-        values = {}
-        for word in self.xdotool("getwindowgeometry", "--shell", window):
-            key, _, value = word.partition("=")
-            values[key] = int(value) if value.lstrip("-").isdigit() else value
-        return values["X"], values["Y"], values["WIDTH"], values["HEIGHT"]
 
     def screenshot(self, name):
         self.screenshots += 1

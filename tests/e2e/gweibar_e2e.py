@@ -7,14 +7,14 @@ CASE is one of: label, popover, network, outside, strip. Each ends the program w
 and expects a normal exit. Screenshots and every process's output are kept in DIR.
 """
 
-import argparse
 import json
 import os
 import sys
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from e2e_session import demo_build_missing, SCREEN_HEIGHT, SCREEN_WIDTH, Failure, Session, wait_until  # noqa: E402
+from e2e_session import (demo_build_missing, e2e_arguments, SCREEN_HEIGHT, SCREEN_WIDTH, Failure,  # noqa: E402
+                         Session, wait_until)
 
 GWEI = 10**9
 ROW_HEIGHT = 21  # the network list's rows
@@ -349,11 +349,7 @@ CASES = {"label": case_label, "popover": case_popover, "network": case_network, 
 
 
 def main():
-    parser = argparse.ArgumentParser(description=__doc__,
-                                     formatter_class=argparse.RawDescriptionHelpFormatter)
-    parser.add_argument("--demo", required=True, help="build tree of the demo configuration")
-    parser.add_argument("--ca", required=True, help="directory with the demo server certificate")
-    parser.add_argument("--artefacts", required=True, help="where screenshots and logs go")
+    parser = e2e_arguments(__doc__)
     parser.add_argument("case", choices=sorted(CASES))
     args = parser.parse_args()
 

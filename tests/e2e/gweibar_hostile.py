@@ -18,7 +18,6 @@ shown, the popover fits the screen and its Quit button ends the program normally
 to stdout and to DIR/measurements.json.
 """
 
-import argparse
 import json
 import os
 import statistics
@@ -27,8 +26,8 @@ import threading
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from e2e_session import (demo_build_missing, API_PORT, SCREEN_HEIGHT, SCREEN_WIDTH, Failure, Session,  # noqa: E402
-                         fixed_reply, gas_price_reply, vm_kib, wait_until)
+from e2e_session import (demo_build_missing, e2e_arguments, API_PORT, SCREEN_HEIGHT, SCREEN_WIDTH,  # noqa: E402
+                         Failure, Session, fixed_reply, gas_price_reply, vm_kib, wait_until)
 from gweibar_e2e import quit_through_popover  # noqa: E402
 
 GWEI = 10**9
@@ -491,11 +490,7 @@ GROUPS = {"stalled": group_stalled, "malformed": group_malformed}
 
 
 def main():
-    parser = argparse.ArgumentParser(description=__doc__,
-                                     formatter_class=argparse.RawDescriptionHelpFormatter)
-    parser.add_argument("--demo", required=True, help="build tree of the demo configuration")
-    parser.add_argument("--ca", required=True, help="directory with the demo server certificate")
-    parser.add_argument("--artefacts", required=True, help="where screenshots and logs go")
+    parser = e2e_arguments(__doc__)
     parser.add_argument("--api-port", type=int, default=API_PORT, help="the API port compiled into that build")
     parser.add_argument("group", choices=sorted(GROUPS))
     args = parser.parse_args()

@@ -136,6 +136,17 @@ def clear_up_after_killed_runs():
             shutil.rmtree(os.path.join(tempfile.gettempdir(), entry), ignore_errors=True)
 
 
+def terminate(proc):
+    """Ends a process we started: politely, then for good after five seconds."""
+    if proc.poll() is None:
+        proc.terminate()
+        try:
+            proc.wait(timeout=5)
+        except subprocess.TimeoutExpired:
+            proc.kill()
+            proc.wait()
+
+
 class Session:
     """The private session. Subclasses start the shell and take screenshots."""
 
@@ -179,14 +190,7 @@ class Session:
     def stop(self, name):
         """Ends the processes of that name (a shell before the next one starts)."""
         for entry in self.alive(name):
-            proc = entry[0]
-            if proc.poll() is None:
-                proc.terminate()
-                try:
-                    proc.wait(timeout=5)
-                except subprocess.TimeoutExpired:
-                    proc.kill()
-                    proc.wait()
+            terminate(entry[0])
             self.procs.remove(entry)
 
     def run(self, argv, timeout=20, check=True, env=None):
@@ -200,13 +204,7 @@ class Session:
     def teardown(self):
         # GNOME Shell ends with a segmentation fault on SIGTERM (exit 139): exit codes are not checked.
         for proc, _, _ in reversed(self.procs):
-            if proc.poll() is None:
-                proc.terminate()
-                try:
-                    proc.wait(timeout=5)
-                except subprocess.TimeoutExpired:
-                    proc.kill()
-                    proc.wait()
+            terminate(proc)
         end_processes(marked_pids(lambda owner: owner == os.getpid()))
         reap()
         shutil.rmtree(self.tmp, ignore_errors=True)

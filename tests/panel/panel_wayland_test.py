@@ -34,6 +34,7 @@ sys.path.insert(0, HERE)
 sys.path.insert(0, os.path.join(HERE, "..", "e2e"))
 from gnome_session import (APPINDICATOR, BAR_H, FIRST, SCREEN_H, SCREEN_W, SECOND, Failure,  # noqa: E402
                            Session, log, run_main, tail, wait_for)
+from e2e_session import XWindows  # noqa: E402
 from gweibar_e2e import POPOVER_BACKGROUND, centre, click, overlaps, popover_buttons  # noqa: E402
 
 NO_OVERVIEW = "gweibar-test-no-overview@gweibar"
@@ -57,7 +58,8 @@ def union(a, b):
     return x0, y0, x1 - x0, y1 - y0
 
 
-class WaylandSession(Session):
+# X clients through XWayland: what the e2e helpers call.
+class WaylandSession(Session, XWindows):
     def __init__(self, args):
         super().__init__(args, "wayland")
         self.env["XDG_CURRENT_DESKTOP"] = "GNOME"
@@ -253,22 +255,6 @@ class WaylandSession(Session):
                             alive=self.alive("gweibar", "gnome-shell"))
         except Failure as e:
             raise Failure(f"{e}; last popover-coloured box {seen[0] and fmt(seen[0])}") from None
-
-    # --- X clients through XWayland (what e2e helpers call) --------------------------------------
-
-    def xdotool(self, *args):
-        result = subprocess.run(["xdotool", *args], env=self.env, capture_output=True, text=True, timeout=15)
-        return result.stdout.split() if result.returncode == 0 else []
-
-    def visible_windows(self, title):
-        return self.xdotool("search", "--onlyvisible", "--name", f"^{title}$")
-
-    def geometry(self, window):
-        values = {}
-        for word in self.xdotool("getwindowgeometry", "--shell", window):
-            key, _, value = word.partition("=")
-            values[key] = int(value) if value.lstrip("-").isdigit() else value
-        return values["X"], values["Y"], values["WIDTH"], values["HEIGHT"]
 
 
 def expect(condition, message):
