@@ -5,7 +5,7 @@
 using namespace Qt::StringLiterals;
 
 std::variant<EthereumOracleGasPrice::EthereumOracleGasPriceValue, DecodeError>
-EthereumOracleGasPrice::EthereumOracleGasPriceValue::decode(const QJsonValue &value, const QString &path) {
+EthereumOracleGasPrice::EthereumOracleGasPriceValue::decode(const QCborValue &value, const JsonPath &path) {
     JsonReader reader(value, path);
     EthereumOracleGasPriceValue result;
     result.price = reader.requiredString("price"_L1);
@@ -22,8 +22,8 @@ QJsonObject EthereumOracleGasPrice::EthereumOracleGasPriceValue::encode() const 
     return object;
 }
 
-std::variant<EthereumOracleGasPrice, DecodeError> EthereumOracleGasPrice::decode(const QJsonValue &value,
-                                                                                 const QString &path) {
+std::variant<EthereumOracleGasPrice, DecodeError> EthereumOracleGasPrice::decode(const QCborValue &value,
+                                                                                 const JsonPath &path) {
     JsonReader reader(value, path);
     EthereumOracleGasPrice result;
     result.low = reader.requiredRecord<EthereumOracleGasPriceValue>("low"_L1);

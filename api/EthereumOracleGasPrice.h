@@ -2,6 +2,7 @@
 
 #include "api/ApiFailure.h"
 
+#include <QCborValue>
 #include <QJsonObject>
 #include <QJsonValue>
 #include <QString>
@@ -10,14 +11,16 @@
 #include <optional>
 #include <variant>
 
+class JsonPath;
+
 // The gas-price reply document: three tiers and an optional fourth value, prices in wei as text.
 struct EthereumOracleGasPrice {
     struct EthereumOracleGasPriceValue {
         QString price;
         std::optional<std::int64_t> time;
 
-        static std::variant<EthereumOracleGasPriceValue, DecodeError> decode(const QJsonValue &value,
-                                                                             const QString &path);
+        static std::variant<EthereumOracleGasPriceValue, DecodeError> decode(const QCborValue &value,
+                                                                             const JsonPath &path);
         QJsonObject encode() const;
         bool operator==(const EthereumOracleGasPriceValue &) const = default;
     };
@@ -27,8 +30,8 @@ struct EthereumOracleGasPrice {
     EthereumOracleGasPriceValue fast;
     std::optional<EthereumOracleGasPriceValue> base;
 
-    static std::variant<EthereumOracleGasPrice, DecodeError> decode(const QJsonValue &value,
-                                                                    const QString &path);
+    static std::variant<EthereumOracleGasPrice, DecodeError> decode(const QCborValue &value,
+                                                                    const JsonPath &path);
     QJsonObject encode() const;
     bool operator==(const EthereumOracleGasPrice &) const = default;
 };

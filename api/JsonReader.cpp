@@ -1,25 +1,25 @@
 #include "api/JsonReader.h"
 
-#include <QMetaType>
-#include <QVariant>
-
 namespace {
 
-QLatin1StringView kindName(const QJsonValue &value) {
+// The JSON kind of a value from Qt's JSON parser: a number is an integer or a double there.
+QLatin1StringView kindName(const QCborValue &value) {
     switch (value.type()) {
-    case QJsonValue::Null:
+    case QCborValue::Null:
         return QLatin1StringView("null");
-    case QJsonValue::Bool:
+    case QCborValue::False:
+    case QCborValue::True:
         return QLatin1StringView("a boolean");
-    case QJsonValue::Double:
+    case QCborValue::Integer:
+    case QCborValue::Double:
         return QLatin1StringView("a number");
-    case QJsonValue::String:
+    case QCborValue::String:
         return QLatin1StringView("a string");
-    case QJsonValue::Array:
+    case QCborValue::Array:
         return QLatin1StringView("an array");
-    case QJsonValue::Object:
+    case QCborValue::Map:
         return QLatin1StringView("an object");
-    case QJsonValue::Undefined:
+    default:
         break;
     }
     return QLatin1StringView("nothing");
@@ -27,10 +27,21 @@ QLatin1StringView kindName(const QJsonValue &value) {
 
 } // namespace
 
-JsonReader::JsonReader(const QJsonValue &value, const QString &path)
+QString JsonPath::toString() const {
+    if (!m_parent)
+        return QString();
+    QString text = m_parent->toString();
+    if (m_index >= 0)
+        return text.append(u'[').append(QString::number(m_index)).append(u']');
+    if (text.isEmpty())
+        return QString(m_key);
+    return text.append(u'.').append(m_key);
+}
+
+JsonReader::JsonReader(const QCborValue &value, const JsonPath &path)
     : m_path(path) {
-    if (value.isObject())
-        m_object = value.toObject();
+    if (value.isMap())
+        m_map = value.toMap();
     else
         fail(path, QLatin1StringView("expected an object, found ") + kindName(value));
 }
@@ -75,47 +86,35 @@ std::optional<std::int64_t> JsonReader::int64Member(QLatin1StringView key, bool 
     return whole;
 }
 
-std::optional<std::int64_t> JsonReader::wholeInt64(const QJsonValue &value) {
-    if (!value.isDouble())
-        return std::nullopt;
+std::optional<std::int64_t> JsonReader::wholeInt64(const QCborValue &value) {
     // Before parsing, every number text that Qt would misjudge was rewritten (JsonNumberText): an
     // integer here is the exact value of its text, and what Qt holds as a double is a fraction or out
     // of range.
-    const QVariant variant = value.toVariant();
-    if (variant.typeId() == QMetaType::LongLong)
-        return variant.toLongLong();
+    if (value.isInteger())
+        return value.toInteger();
     return std::nullopt;
 }
 
-QString JsonReader::memberPath(const QString &path, QLatin1StringView key) {
-    if (path.isEmpty())
-        return QString(key);
-    // One allocation: every record read on the way to a price makes its path, failing or not.
-    QString out;
-    out.reserve(path.size() + 1 + key.size());
-    out.append(path).append(u'.').append(key);
-    return out;
-}
-
-std::optional<QJsonValue> JsonReader::member(QLatin1StringView key, bool required) {
+std::optional<QCborValue> JsonReader::member(QLatin1StringView key, bool required) {
     if (m_error)
         return std::nullopt;
-    const QJsonValue value = m_object.value(key);
+    const auto found = m_map.constFind(key);
+    QCborValue value = found == m_map.constEnd() ? QCborValue(QCborValue::Undefined) : found.value();
     if (value.isUndefined() || value.isNull()) {
         if (required)
-            fail(memberPath(m_path, key), value.isNull() ? QStringLiteral("required, found null")
-                                                         : QStringLiteral("required, missing"));
+            fail(JsonPath(m_path, key), value.isNull() ? QStringLiteral("required, found null")
+                                                       : QStringLiteral("required, missing"));
         return std::nullopt;
     }
     return value;
 }
 
-void JsonReader::fail(QString path, QString reason) {
+void JsonReader::fail(const JsonPath &path, QString reason) {
     if (!m_error)
-        m_error = DecodeError{std::move(path), std::move(reason)};
+        m_error = DecodeError{path.toString(), std::move(reason)};
 }
 
-void JsonReader::failKind(QLatin1StringView key, const char *expected, const QJsonValue &found) {
-    fail(memberPath(m_path, key), QLatin1StringView("expected ") + QLatin1StringView(expected) +
-                                      QLatin1StringView(", found ") + kindName(found));
+void JsonReader::failKind(QLatin1StringView key, const char *expected, const QCborValue &found) {
+    fail(JsonPath(m_path, key), QLatin1StringView("expected ") + QLatin1StringView(expected) +
+                                    QLatin1StringView(", found ") + kindName(found));
 }

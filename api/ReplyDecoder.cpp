@@ -3,6 +3,8 @@
 #include "api/JsonNumberText.h"
 
 #include <QByteArray>
+#include <QCborArray>
+#include <QCborMap>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -14,7 +16,7 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-std::variant<QJsonValue, DecodeError> parse(QByteArrayView body) {
+std::variant<QCborValue, DecodeError> parse(QByteArrayView body) {
     if (body.isEmpty())
         return DecodeError{QString(), u"empty body"_s};
     // "code" and "time" must be judged from the number's own text, not from Qt's double.
@@ -26,16 +28,17 @@ std::variant<QJsonValue, DecodeError> parse(QByteArrayView body) {
     if (error.error != QJsonParseError::NoError)
         return DecodeError{QString(),
                            u"not JSON: %1 at offset %2"_s.arg(error.errorString()).arg(error.offset)};
+    // The parsed data as CBOR values share it, and are cheaper to look members up in.
     if (document.isArray())
-        return QJsonValue(document.array());
-    return QJsonValue(document.object());
+        return QCborValue(QCborArray::fromJsonArray(document.array()));
+    return QCborValue(QCborMap::fromJsonObject(document.object()));
 }
 
 template <class T> std::variant<ZelkResult<T>, DecodeError> decodeReply(QByteArrayView body) {
     auto parsed = parse(body);
     if (auto *error = std::get_if<DecodeError>(&parsed))
         return std::move(*error);
-    return ZelkResult<T>::decode(std::get<QJsonValue>(parsed));
+    return ZelkResult<T>::decode(std::get<QCborValue>(parsed));
 }
 
 } // namespace

@@ -26,7 +26,8 @@ using ChainResponse = TokenPriceResponse::PriceResponse::ChainResponse;
 using TokenResponse = TokenPriceResponse::PriceResponse::TokenResponse;
 using PriceResponse = TokenPriceResponse::PriceResponse;
 
-std::variant<ChainResponse, DecodeError> ChainResponse::decode(const QJsonValue &value, const QString &path) {
+std::variant<ChainResponse, DecodeError> ChainResponse::decode(const QCborValue &value,
+                                                               const JsonPath &path) {
     JsonReader reader(value, path);
     ChainResponse result;
     result.chainType = reader.requiredString("chain_type"_L1);
@@ -42,7 +43,8 @@ QJsonObject ChainResponse::encode() const {
     return object;
 }
 
-std::variant<TokenResponse, DecodeError> TokenResponse::decode(const QJsonValue &value, const QString &path) {
+std::variant<TokenResponse, DecodeError> TokenResponse::decode(const QCborValue &value,
+                                                               const JsonPath &path) {
     JsonReader reader(value, path);
     TokenResponse result;
     result.symbol = reader.requiredString("symbol"_L1);
@@ -64,7 +66,8 @@ QJsonObject TokenResponse::encode() const {
     return object;
 }
 
-std::variant<PriceResponse, DecodeError> PriceResponse::decode(const QJsonValue &value, const QString &path) {
+std::variant<PriceResponse, DecodeError> PriceResponse::decode(const QCborValue &value,
+                                                               const JsonPath &path) {
     JsonReader reader(value, path);
     PriceResponse result;
     result.chain = reader.requiredRecord<ChainResponse>("chain"_L1);
@@ -78,8 +81,8 @@ QJsonObject PriceResponse::encode() const {
     return QJsonObject{{"chain"_L1, chain.encode()}, {"tokens"_L1, encodeList(tokens)}};
 }
 
-std::variant<TokenPriceResponse, DecodeError> TokenPriceResponse::decode(const QJsonValue &value,
-                                                                         const QString &path) {
+std::variant<TokenPriceResponse, DecodeError> TokenPriceResponse::decode(const QCborValue &value,
+                                                                         const JsonPath &path) {
     JsonReader reader(value, path);
     TokenPriceResponse result;
     result.prices = reader.requiredList<PriceResponse>("prices"_L1);

@@ -2,6 +2,7 @@
 
 #include "api/ApiFailure.h"
 
+#include <QCborValue>
 #include <QJsonObject>
 #include <QJsonValue>
 #include <QList>
@@ -9,6 +10,8 @@
 
 #include <optional>
 #include <variant>
+
+class JsonPath;
 
 // The token-price reply document. Only prices[0].tokens[0].price is ever read; every field is still
 // decoded strictly, so a field of the wrong kind anywhere fails the whole reply.
@@ -18,8 +21,8 @@ struct TokenPriceResponse {
             QString chainType;              // "chain_type"
             std::optional<QString> chainId; // "chain_id"
 
-            static std::variant<ChainResponse, DecodeError> decode(const QJsonValue &value,
-                                                                   const QString &path);
+            static std::variant<ChainResponse, DecodeError> decode(const QCborValue &value,
+                                                                   const JsonPath &path);
             QJsonObject encode() const;
             bool operator==(const ChainResponse &) const = default;
         };
@@ -30,8 +33,8 @@ struct TokenPriceResponse {
             std::optional<QString> priceRatio; // "percent_change"
             std::optional<QString> exchange;
 
-            static std::variant<TokenResponse, DecodeError> decode(const QJsonValue &value,
-                                                                   const QString &path);
+            static std::variant<TokenResponse, DecodeError> decode(const QCborValue &value,
+                                                                   const JsonPath &path);
             QJsonObject encode() const;
             bool operator==(const TokenResponse &) const = default;
         };
@@ -39,14 +42,15 @@ struct TokenPriceResponse {
         ChainResponse chain;
         QList<TokenResponse> tokens;
 
-        static std::variant<PriceResponse, DecodeError> decode(const QJsonValue &value, const QString &path);
+        static std::variant<PriceResponse, DecodeError> decode(const QCborValue &value, const JsonPath &path);
         QJsonObject encode() const;
         bool operator==(const PriceResponse &) const = default;
     };
 
     QList<PriceResponse> prices;
 
-    static std::variant<TokenPriceResponse, DecodeError> decode(const QJsonValue &value, const QString &path);
+    static std::variant<TokenPriceResponse, DecodeError> decode(const QCborValue &value,
+                                                                const JsonPath &path);
     QJsonObject encode() const;
     bool operator==(const TokenPriceResponse &) const = default;
 };

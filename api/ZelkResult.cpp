@@ -6,8 +6,9 @@
 
 using namespace Qt::StringLiterals;
 
-template <class T> std::variant<ZelkResult<T>, DecodeError> ZelkResult<T>::decode(const QJsonValue &value) {
-    JsonReader reader(value, QString());
+template <class T> std::variant<ZelkResult<T>, DecodeError> ZelkResult<T>::decode(const QCborValue &value) {
+    const JsonPath document;
+    JsonReader reader(value, document);
     ZelkResult result;
     result.code = reader.requiredInt64("code"_L1);
     result.message = reader.optionalString("message"_L1);

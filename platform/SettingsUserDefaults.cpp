@@ -10,6 +10,7 @@
 #include <QTemporaryFile>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <fcntl.h>
 #include <sys/file.h>
@@ -20,6 +21,10 @@ namespace {
 
 constexpr QFile::Permissions kOwnerOnlyFile = QFile::ReadOwner | QFile::WriteOwner;
 constexpr QFile::Permissions kOwnerOnlyDirectory = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner;
+
+// QSettings instances on one path share what they read and what is pending, so a value set or a sync
+// through one instance shows in the others. Counts such changes through any instance in the process.
+std::atomic<quint64> changesInProcess{0};
 
 // A writer killed between creating its lock file and writing its process id into it leaves an empty
 // file that QLockFile takes for a live lock for 30 seconds, blocking every save (and the caller's
@@ -69,7 +74,8 @@ SettingsUserDefaults::SettingsUserDefaults()
     : SettingsUserDefaults(defaultFilePath()) {}
 
 SettingsUserDefaults::SettingsUserDefaults(const QString &filePath)
-    : m_filePath(filePath) {
+    : m_filePath(filePath)
+    , m_encodedPath(QFile::encodeName(QFileInfo(filePath).absoluteFilePath())) {
     // QSettings reports a file it cannot open as an access error and then neither reads nor writes it
     // for the rest of the run; moved aside, it no longer stands between the user and saved prices.
     QFile file(m_filePath);
@@ -96,7 +102,15 @@ QString SettingsUserDefaults::defaultFilePath() {
 }
 
 QVariant SettingsUserDefaults::value(const QString &key) const {
-    return m_settings->value(JsonSettingsFormat::settingsKey(key));
+    // The store checks all six records at every operation, about twenty reads a refresh; QSettings
+    // normalises the key and copies it for each.
+    if (!currentInProcess())
+        return m_settings->value(JsonSettingsFormat::settingsKey(key));
+    if (const auto found = m_values.constFind(key); found != m_values.cend())
+        return *found;
+    QVariant value = m_settings->value(JsonSettingsFormat::settingsKey(key));
+    m_values.insert(key, value);
+    return value;
 }
 
 void SettingsUserDefaults::setValue(const QString &key, const QVariant &value) {
@@ -106,11 +120,22 @@ void SettingsUserDefaults::setValue(const QString &key, const QVariant &value) {
     // pending, QSettings' sync only reads, and only a file that another writer has changed. With
     // something pending the file is written at the next synchronize anyway.
     if (!m_unsaved) {
-        m_settings->sync();
-        if (m_settings->contains(settingsKey) && sameJsonValue(m_settings->value(settingsKey), value))
+        if (!currentInProcess() || !unchangedSinceSync())
+            syncSettings();
+        const QVariant current = this->value(key);
+        if ((current.isValid() || m_settings->contains(settingsKey)) && sameJsonValue(current, value))
             return;
     }
+    const bool current = currentInProcess();
     m_settings->setValue(settingsKey, value);
+    const quint64 changes = ++changesInProcess;
+    if (current)
+        m_seenChanges = changes;
+    // A key that is not its own settings key may share it with another (lone surrogates).
+    if (settingsKey == key)
+        m_values.remove(key);
+    else
+        m_values.clear();
     m_unsaved = true;
 }
 
@@ -123,8 +148,10 @@ bool SettingsUserDefaults::synchronize() {
         prepareFile();
         removeAbandonedLockFile(m_filePath + QStringLiteral(".lock"));
         removeAbandonedLockFile(m_filePath + QStringLiteral(".lock.rmlock"));
+        syncSettings();
+    } else if (!currentInProcess() || !unchangedSinceSync()) {
+        syncSettings();
     }
-    m_settings->sync();
     if (m_settings->status() != QSettings::NoError)
         return false;
     m_unsaved = false;
@@ -144,6 +171,41 @@ void SettingsUserDefaults::openSettings() {
     auto settings = std::make_unique<QSettings>(m_filePath, JsonSettingsFormat::format());
     settings->installEventFilter(this);
     m_settings = std::move(settings);
+    m_statBeforeSync.reset();
+    m_values.clear();
+    m_seenChanges = ++changesInProcess;
+}
+
+void SettingsUserDefaults::syncSettings() {
+    // Taken before the sync: a change made after it shows at the next check, whether or not the sync
+    // saw it.
+    struct stat before {};
+    const bool known = ::stat(m_encodedPath.constData(), &before) == 0 && before.st_size > 0;
+    m_settings->sync();
+    m_values.clear();
+    m_seenChanges = ++changesInProcess;
+    if (known)
+        m_statBeforeSync = before;
+    else
+        m_statBeforeSync.reset();
+}
+
+bool SettingsUserDefaults::currentInProcess() const {
+    return m_seenChanges == changesInProcess.load();
+}
+
+bool SettingsUserDefaults::unchangedSinceSync() const {
+    // QSettings itself compares the size and the modification time (to the millisecond), and reads an
+    // empty file every time; this check is finer, so it never skips a sync that would have read.
+    if (!m_statBeforeSync)
+        return false;
+    struct stat now {};
+    if (::stat(m_encodedPath.constData(), &now) != 0)
+        return false;
+    const struct stat &then = *m_statBeforeSync;
+    return now.st_dev == then.st_dev && now.st_ino == then.st_ino && now.st_size == then.st_size &&
+           now.st_mtim.tv_sec == then.st_mtim.tv_sec && now.st_mtim.tv_nsec == then.st_mtim.tv_nsec &&
+           now.st_ctim.tv_sec == then.st_ctim.tv_sec && now.st_ctim.tv_nsec == then.st_ctim.tv_nsec;
 }
 
 void SettingsUserDefaults::prepareFile() {

@@ -62,6 +62,61 @@ TEST_P(FirstFailure, EndsTheDecodeWhereItLies) {
 INSTANTIATE_TEST_SUITE_P(Replies, FirstFailure, testing::ValuesIn(firstFailureCases),
                          [](const auto &info) { return std::string(info.param.name); });
 
+struct FailureTextCase {
+    const char *name;
+    const char *body;
+    const char *path;
+    const char *reason;
+};
+
+QByteArray tokensWithBadEleventh() {
+    QByteArray tokens;
+    for (int i = 0; i < 10; ++i)
+        tokens += R"({"symbol":"S"},)";
+    return R"({"code":0,"data":{"prices":[{"chain":{"chain_type":"EVM"},"tokens":[)" + tokens +
+           R"({"symbol":false}]}]}})";
+}
+
+// The whole failure as reported, for each kind of failure and depth.
+TEST(FailureText, NamesThePlaceAndTheKinds) {
+    const QByteArray eleventh = tokensWithBadEleventh();
+    const FailureTextCase cases[] = {
+        {"array document", "[1]", "", "expected an object, found an array"},
+        {"code as text", R"({"code":"1"})", "code",
+         "expected a whole number in the signed 64-bit range, found a string"},
+        {"code as fraction", R"({"code":1.5})", "code",
+         "expected a whole number in the signed 64-bit range, found a number"},
+        {"code missing", R"({"message":"m"})", "code", "required, missing"},
+        {"code null", R"({"code":null})", "code", "required, found null"},
+        {"message as object", R"({"code":0,"message":{}})", "message", "expected a string, found an object"},
+        {"data as number", R"({"code":0,"data":5})", "data", "expected an object, found a number"},
+        {"prices as object", R"({"code":0,"data":{"prices":{}}})", "data.prices",
+         "expected an array, found an object"},
+        {"token as boolean",
+         R"({"code":0,"data":{"prices":[{"chain":{"chain_type":"EVM"},"tokens":[true]}]}})",
+         "data.prices[0].tokens[0]", "expected an object, found a boolean"},
+        {"chain type as array", R"({"code":0,"data":{"prices":[{"chain":{"chain_type":[]},"tokens":[]}]}})",
+         "data.prices[0].chain.chain_type", "expected a string, found an array"},
+        {"eleventh token", eleventh.constData(), "data.prices[0].tokens[10].symbol",
+         "expected a string, found a boolean"},
+        {"time as text", R"({"code":0,"data":{"low":{"price":"1","time":"2"}}})", "data.low.time",
+         "expected a whole number in the signed 64-bit range, found a string"},
+        {"fast null", R"({"code":0,"data":{"low":{"price":"1"},"standard":{"price":"2"},"fast":null}})",
+         "data.fast", "required, found null"},
+    };
+    for (const FailureTextCase &c : cases) {
+        SCOPED_TRACE(c.name);
+        const QByteArray body(c.body);
+        const auto gas = decodeGasPriceReply(body);
+        const auto token = decodeTokenPriceReply(body);
+        const auto *decoded =
+            body.contains("prices") ? std::get_if<DecodeError>(&token) : std::get_if<DecodeError>(&gas);
+        ASSERT_TRUE(decoded);
+        EXPECT_EQ(decoded->path, QString::fromLatin1(c.path));
+        EXPECT_EQ(decoded->reason, QString::fromLatin1(c.reason));
+    }
+}
+
 TEST(KeyMatching, OrderAndUnknownKeysChangeNothing) {
     const QByteArray shuffled =
         R"({"data":{"extra":{"low":1},"base":{"time":1700000003,"price":"900000000","x":[]},

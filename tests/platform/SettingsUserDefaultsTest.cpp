@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstdio>
 #include <functional>
 #include <memory>
 #include <sys/resource.h>
@@ -246,6 +247,97 @@ TEST_F(SettingsUserDefaultsTest, AValueChangedByAnotherWriterIsSavedAgain) {
               QJsonDocument::fromJson(
                   R"({"selectedKey": "1", "1": {"tokenPriceKey": "300"}, "56": {"tokenPriceKey": "7"}})")
                   .object());
+}
+
+// Reads between two syncs may be answered from memory; what another process wrote must show after
+// the next sync, whether the file grew, kept its size or was replaced.
+TEST_F(SettingsUserDefaultsTest, ReadsShowAnotherWritersChangeAfterTheNextSync) {
+    struct Case {
+        const char *name;
+        QByteArray fileAfter;
+        bool replace; // written as a new file renamed over the old one
+        QVariant tokenPriceAfter;
+        QVariant selectedAfter;
+    };
+    const QByteArray before = R"({"selectedKey": "1", "1": {"tokenPriceKey": "300"}})";
+    const Case cases[] = {
+        {"same size", R"({"selectedKey": "1", "1": {"tokenPriceKey": "301"}})", false, QString("301"),
+         QString("1")},
+        {"longer", R"({"selectedKey": "56", "1": {"tokenPriceKey": "3000"}})", false, QString("3000"),
+         QString("56")},
+        {"replaced, same size", R"({"selectedKey": "7", "1": {"tokenPriceKey": "300"}})", true,
+         QString("300"), QString("7")},
+        {"emptied", "", false, QVariant(), QVariant()},
+    };
+    const auto tokenPrice = [](const QVariant &record) {
+        return record.typeId() == QMetaType::QVariantMap ? record.toMap().value("tokenPriceKey") : QVariant();
+    };
+    // The other writer's change reaches the reader through either kind of sync.
+    const std::function<void(SettingsUserDefaults &)> syncs[] = {
+        [](SettingsUserDefaults &defaults) { ASSERT_TRUE(defaults.synchronize()); },
+        [](SettingsUserDefaults &defaults) { defaults.setValue("unrelated", QString("x")); },
+    };
+    for (const Case &c : cases) {
+        for (std::size_t s = 0; s < std::size(syncs); ++s) {
+            SCOPED_TRACE(std::string(c.name) + (s == 0 ? ", synchronize" : ", setValue"));
+            QDir(directory()).removeRecursively();
+            // QSettings keeps what it read of a path for the next instance, and trusts it while the
+            // file's size and modification time (to the millisecond) stay the same.
+            QThread::msleep(20);
+            writeFile(before);
+            SettingsUserDefaults defaults(file());
+            ASSERT_TRUE(defaults.synchronize());
+            ASSERT_EQ(defaults.value("selectedKey"), QString("1"));
+            ASSERT_EQ(tokenPrice(defaults.value("1")), QString("300"));
+
+            QThread::msleep(20); // a newer modification time than the one read
+            if (c.replace) {
+                QFile next(file() + ".next");
+                ASSERT_TRUE(next.open(QIODevice::WriteOnly));
+                next.write(c.fileAfter);
+                next.close();
+                ASSERT_EQ(::rename(QFile::encodeName(next.fileName()), QFile::encodeName(file())), 0);
+            } else {
+                writeFile(c.fileAfter);
+            }
+            syncs[s](defaults);
+            EXPECT_EQ(defaults.value("selectedKey"), c.selectedAfter);
+            EXPECT_EQ(tokenPrice(defaults.value("1")), c.tokenPriceAfter);
+        }
+    }
+}
+
+// Two instances on one file in one process share QSettings' view of it: what one sets, the other reads
+// and saves at once, synced or not.
+TEST_F(SettingsUserDefaultsTest, InstancesOnTheSameFileSeeEachOthersValues) {
+    writeFile(R"({"selectedKey": "1", "1": {"tokenPriceKey": "300"}})");
+    SettingsUserDefaults first(file());
+    SettingsUserDefaults second(file());
+    ASSERT_EQ(first.value("selectedKey"), QString("1"));
+    ASSERT_EQ(second.value("selectedKey"), QString("1"));
+
+    second.setValue("selectedKey", QString("56"));
+    EXPECT_EQ(first.value("selectedKey"), QString("56"));
+
+    // Setting back what it last read is a change for the first: the second's value is pending.
+    first.setValue("selectedKey", QString("1"));
+    ASSERT_TRUE(second.synchronize());
+    ASSERT_TRUE(first.synchronize());
+    EXPECT_EQ(fileObject().value("selectedKey"), QJsonValue("1"));
+    EXPECT_EQ(second.value("selectedKey"), QString("1"));
+}
+
+// Keys that are no valid UTF-16 can share one entry of the file; reading one after setting the other
+// gives what the file holds.
+TEST_F(SettingsUserDefaultsTest, KeysSharingAnEntryReadTheSameValue) {
+    const QString loneHigh(QChar(0xD800));
+    const QString loneLow(QChar(0xDC00));
+    writeFile("{}");
+    SettingsUserDefaults defaults(file());
+    ASSERT_TRUE(defaults.synchronize());
+    ASSERT_EQ(defaults.value(loneHigh), defaults.value(loneLow));
+    defaults.setValue(loneLow, QString("x"));
+    EXPECT_EQ(defaults.value(loneHigh), defaults.value(loneLow));
 }
 
 TEST_F(SettingsUserDefaultsTest, AnEmptyFileIsNotCorrupt) {
