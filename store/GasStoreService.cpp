@@ -148,7 +148,11 @@ void GasStoreService::saveValue(const QString &value, const QString &chainId, co
         return;
     QVariantMap record = dictionary(preparedValue(chainId));
     UserDefaults &defaults = UserDefaults::standard();
-    record.insert(key, value);
+    // The token price is saved at every refresh, mostly unchanged: the record as read, left unmodified,
+    // is recognised by the store without comparing it entry by entry.
+    if (const auto stored = record.constFind(key);
+        stored == record.cend() || !isText(*stored) || stored->toString() != value)
+        record.insert(key, value);
     defaults.setValue(chainId, record);
     defaults.synchronize();
 }
