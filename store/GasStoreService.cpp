@@ -129,6 +129,12 @@ GasStoreService::GasPrices GasStoreService::storedGasPrice(const QString &chainI
     return {shown(gas, lowKey), shown(gas, standardKey), shown(gas, fastKey)};
 }
 
+GasStoreService::StoredPrices GasStoreService::storedPrices(const QString &chainId) {
+    const QVariantMap record = dictionary(preparedValue(chainId));
+    const QVariantMap gas = dictionary(record.value(gasPriceKey));
+    return {{shown(gas, lowKey), shown(gas, standardKey), shown(gas, fastKey)}, shown(record, tokenPriceKey)};
+}
+
 QString GasStoreService::storedValue(const QString &chainId, const QString &key) {
     return shown(dictionary(preparedValue(chainId)), key);
 }
