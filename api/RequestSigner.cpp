@@ -99,9 +99,11 @@ QByteArray sha256Hex(const QByteArray &text) {
         return {};
     static constexpr char digits[] = "0123456789abcdef";
     QByteArray hex(2 * static_cast<qsizetype>(length), Qt::Uninitialized);
+    // Written through one pointer: indexing checks for sharing at every byte.
+    char *out = hex.data();
     for (unsigned int i = 0; i < length; ++i) {
-        hex[2 * i] = digits[digest[i] >> 4];
-        hex[2 * i + 1] = digits[digest[i] & 0xf];
+        *out++ = digits[digest[i] >> 4];
+        *out++ = digits[digest[i] & 0xf];
     }
     return hex;
 }

@@ -93,14 +93,21 @@ decodedReply(const QByteArray &body, std::variant<ZelkResult<T>, DecodeError> (*
 }
 
 QNetworkRequest signedRequest(const QUrl &url) {
-    QNetworkRequest request(url);
+    // Qt's own following drops the body of a redirect status without a usable Location and, over HTTP/2,
+    // then touches the reply it has freed (a crash); redirects are followed in followRedirect() instead.
+    // Copied from one request that holds it, the attribute table is shared: setting it on each request
+    // made a table per request.
+    static const QNetworkRequest manualRedirects = [] {
+        QNetworkRequest request;
+        request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
+        return request;
+    }();
+    QNetworkRequest request(manualRedirects);
+    request.setUrl(url);
     // A null value would remove the header: one that could not be made still goes out, empty.
     for (const auto &[name, value] : ZelkApiService::requestHeaders())
         request.setRawHeader(name, value.isNull() ? QByteArrayLiteral("") : value);
     request.setSslConfiguration(NetworkAccess::tlsConfiguration());
-    // Qt's own following drops the body of a redirect status without a usable Location and, over HTTP/2,
-    // then touches the reply it has freed (a crash); redirects are followed in followRedirect() instead.
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
     return request;
 }
 

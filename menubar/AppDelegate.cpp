@@ -91,14 +91,17 @@ PopViewController *AppDelegate::popViewController() const {
 void AppDelegate::_UpdateOracleGasPrice() {
     const std::optional<GasStoreService::chainMessage> row =
         GasStoreService::chain(GasStoreService::selectedChainId());
-    const GasStoreService::GasPrices snapshot = row ? GasStoreService::storedGasPrice(row->chainId)
-                                                    : GasStoreService::GasPrices{missing, missing, missing};
+    // The records are read once a refresh for both the title and the popover's fields.
+    const GasStoreService::StoredPrices stored =
+        row ? GasStoreService::storedPrices(row->chainId)
+            : GasStoreService::StoredPrices{{missing, missing, missing}, missing};
+    const GasStoreService::GasPrices &snapshot = stored.gasPrices;
 
     if (StatusButton *button = m_statesItem->button())
         button->setTitle(statusTitle(snapshot.low, snapshot.standard, snapshot.fast));
     applyLengthRule();
 
-    const QString tokenPrice = row ? GasStoreService::storedTokenPrice(row->chainId) : missing;
+    const QString &tokenPrice = stored.tokenPrice;
     if (PopViewController *controller = popViewController()) {
         controller->updateGasPrices(snapshot.low, snapshot.standard, snapshot.fast);
         controller->updateFiatCosts(snapshot.low, snapshot.standard, snapshot.fast, tokenPrice);

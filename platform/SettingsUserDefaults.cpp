@@ -52,6 +52,8 @@ bool sameJsonValue(const QVariant &a, const QVariant &b) {
     if (a.typeId() == QMetaType::QVariantMap) {
         const QVariantMap x = a.toMap();
         const QVariantMap y = b.toMap();
+        if (x.isSharedWith(y))
+            return true;
         if (x.size() != y.size())
             return false;
         for (auto i = x.cbegin(), j = y.cbegin(); i != x.cend(); ++i, ++j) {

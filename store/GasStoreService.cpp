@@ -129,6 +129,12 @@ GasStoreService::GasPrices GasStoreService::storedGasPrice(const QString &chainI
     return {shown(gas, lowKey), shown(gas, standardKey), shown(gas, fastKey)};
 }
 
+GasStoreService::StoredPrices GasStoreService::storedPrices(const QString &chainId) {
+    const QVariantMap record = dictionary(preparedValue(chainId));
+    const QVariantMap gas = dictionary(record.value(gasPriceKey));
+    return {{shown(gas, lowKey), shown(gas, standardKey), shown(gas, fastKey)}, shown(record, tokenPriceKey)};
+}
+
 QString GasStoreService::storedValue(const QString &chainId, const QString &key) {
     return shown(dictionary(preparedValue(chainId)), key);
 }
@@ -148,7 +154,11 @@ void GasStoreService::saveValue(const QString &value, const QString &chainId, co
         return;
     QVariantMap record = dictionary(preparedValue(chainId));
     UserDefaults &defaults = UserDefaults::standard();
-    record.insert(key, value);
+    // The token price is saved at every refresh, mostly unchanged: the record as read, left unmodified,
+    // is recognised by the store without comparing it entry by entry.
+    if (const auto stored = record.constFind(key);
+        stored == record.cend() || !isText(*stored) || stored->toString() != value)
+        record.insert(key, value);
     defaults.setValue(chainId, record);
     defaults.synchronize();
 }

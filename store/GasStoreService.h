@@ -27,6 +27,10 @@ public:
     struct GasPrices {
         QString low, standard, fast;
     };
+    struct StoredPrices {
+        GasPrices gasPrices;
+        QString tokenPrice;
+    };
     // The fetch result: gwei texts ("--" for a value that did not convert) and the token price text.
     struct FetchResult {
         QString low, standard, fast, tokenPrice;
@@ -44,6 +48,8 @@ public:
     static GasPrices storedGasPrice(const QString &chainId);
     static QString storedValue(const QString &chainId, const QString &key);
     static QString storedTokenPrice(const QString &chainId);
+    // storedGasPrice and storedTokenPrice from one read of the records.
+    static StoredPrices storedPrices(const QString &chainId);
     static QString storedSysTime(const QString &chainId);
     static void saveValue(const QString &value, const QString &chainId, const QString &key);
     static void saveSysTime(const QString &value, const QString &chainId);

@@ -22,9 +22,16 @@ QVariantMap record(const QVariantMap &gasPrices, const QString &token, const QSt
 const QVariantMap emptyRecord = record(gas("", "", ""), "", "");
 
 QStringList readAll(const QString &chainId) {
+    // The combined read first, so that it is the one that meets records still to be created.
+    const auto together = GSS::storedPrices(chainId);
     const auto prices = GSS::storedGasPrice(chainId);
-    return {prices.low, prices.standard, prices.fast, GSS::storedTokenPrice(chainId),
-            GSS::storedSysTime(chainId)};
+    const QStringList all{prices.low, prices.standard, prices.fast, GSS::storedTokenPrice(chainId),
+                          GSS::storedSysTime(chainId)};
+    EXPECT_EQ(QStringList({together.gasPrices.low, together.gasPrices.standard, together.gasPrices.fast,
+                           together.tokenPrice}),
+              all.mid(0, 4))
+        << "storedPrices reads what storedGasPrice and storedTokenPrice read";
+    return all;
 }
 } // namespace
 
