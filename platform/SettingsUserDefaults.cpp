@@ -6,11 +6,15 @@
 #include <QEvent>
 #include <QFile>
 #include <QFileInfo>
+#include <QLockFile>
 #include <QStandardPaths>
+#include <QSysInfo>
 #include <QTemporaryFile>
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <fcntl.h>
 #include <sys/file.h>
@@ -26,10 +30,26 @@ constexpr QFile::Permissions kOwnerOnlyDirectory = QFile::ReadOwner | QFile::Wri
 // through one instance shows in the others. Counts such changes through any instance in the process.
 std::atomic<quint64> changesInProcess{0};
 
-// A writer killed between creating its lock file and writing its process id into it leaves an empty
-// file that QLockFile takes for a live lock for 30 seconds, blocking every save (and the caller's
-// thread) meanwhile. A live writer holds flock on its lock file from right after creating it, so an
-// empty file that nobody holds is abandoned.
+// Whether a lock file names a process of this machine that has ended.
+bool holderHasEnded(const QString &path) {
+    qint64 pid = 0;
+    QString hostname;
+    QString appname;
+    if (!QLockFile(path).getLockInfo(&pid, &hostname, &appname))
+        return false;
+    if (!hostname.isEmpty() && hostname != QSysInfo::machineHostName())
+        return false;
+    // QLockFile reads a lock made before the last boot as pid -1.
+    return pid <= 0 || (::kill(static_cast<pid_t>(pid), 0) == -1 && errno == ESRCH);
+}
+
+// A lock file left by a writer that was killed blocks saves, and the caller's thread with them:
+// - killed between creating the file and writing its process id into it, the file is empty, and
+//   QLockFile takes it for a live lock for 30 seconds;
+// - killed holding the lock, QLockFile sees it is stale but removes it only under a second lock file of
+//   its own, which it cannot write on a full disk, and then waits for ever.
+// A live writer holds flock on its lock file from right after creating it, so an empty file, or one
+// whose writer has ended, that nobody holds is abandoned.
 void removeAbandonedLockFile(const QString &path) {
     const QByteArray name = QFile::encodeName(path);
     const int fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC);
@@ -37,9 +57,9 @@ void removeAbandonedLockFile(const QString &path) {
         return;
     struct stat opened {};
     struct stat current {};
-    if (flock(fd, LOCK_EX | LOCK_NB) == 0 && fstat(fd, &opened) == 0 && opened.st_size == 0 &&
-        ::stat(name.constData(), &current) == 0 && current.st_dev == opened.st_dev &&
-        current.st_ino == opened.st_ino)
+    if (flock(fd, LOCK_EX | LOCK_NB) == 0 && fstat(fd, &opened) == 0 &&
+        (opened.st_size == 0 || holderHasEnded(path)) && ::stat(name.constData(), &current) == 0 &&
+        current.st_dev == opened.st_dev && current.st_ino == opened.st_ino)
         ::unlink(name.constData());
     ::close(fd);
 }

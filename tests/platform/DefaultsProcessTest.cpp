@@ -17,8 +17,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <csignal>
 #include <iostream>
 #include <random>
+#include <sys/resource.h>
 
 namespace {
 
@@ -160,6 +162,33 @@ TEST_F(DefaultsProcessTest, ASaveIsNotHeldUpByLockFilesOfKilledWriters) {
         EXPECT_EQ(writer.exitCode(), 0);
         EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"defaults.json"});
     }
+}
+
+// QLockFile removes a stale lock only under a lock of its own, which it cannot write on a full disk:
+// it then waits for ever, and so would every save of the program.
+TEST_F(DefaultsProcessTest, ALockOfAKilledWriterDoesNotFreezeASaveOnAFullDisk) {
+    ASSERT_EQ(runTool({file(), "set", "selectedKey", R"("1")"}).exitCode, 0);
+    QProcess gone;
+    gone.start("/bin/true");
+    const qint64 deadPid = gone.processId();
+    ASSERT_TRUE(gone.waitForFinished(60000));
+    QFile lock(file() + ".lock");
+    ASSERT_TRUE(lock.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    lock.write(QByteArray::number(deadPid) + "\ndefaults_tool\n\n");
+    lock.close();
+
+    QProcess writer;
+    writer.setChildProcessModifier([] {
+        // Every write fails, as on a full disk; creating and removing files still works.
+        const rlimit none{0, 0};
+        setrlimit(RLIMIT_FSIZE, &none);
+        std::signal(SIGXFSZ, SIG_IGN);
+    });
+    writer.start(DEFAULTS_TOOL, {file(), "set", "selectedKey", R"("56")"});
+    ASSERT_TRUE(writer.waitForFinished(15000)); // a freeze guard, not a speed check
+    EXPECT_EQ(writer.readAllStandardOutput().split('\n').value(0), "not synchronized");
+    EXPECT_EQ(fileObject().value("selectedKey").toString(), "1");
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"defaults.json"});
 }
 
 TEST_F(DefaultsProcessTest, AWriterKilledMidSaveLeavesAWholeFile) {
