@@ -266,6 +266,11 @@ def case_unwritable(session, full):
     first.popen.send_signal(signal.SIGKILL)
     first.popen.wait(10)
     session.stop_process(first)
+    # A lock the killed writer held is a case of its own (the program removes it before a save); left
+    # here, its removal would free the page it takes on the full disk, and saves would go through.
+    for leftover in (path + ".lock", path + ".lock.rmlock"):
+        if os.path.exists(leftover):
+            os.remove(leftover)
     original, document = read_defaults(path)
     before = gas_of(document)
     names_before = sorted(os.listdir(directory))
@@ -300,7 +305,13 @@ def case_unwritable(session, full):
            f"{served} replies, but only {len(set(fresh))} new prices on the label")
     with open(inside, "rb") as f:
         expect(f.read() == original, "the defaults file changed although it could not be written")
-    names_inside = sorted(n for n in os.listdir(os.path.dirname(inside)) if n != "filler")
+    # Each failing save still makes its lock file for a moment: only files that stay count.
+    deadline = time.monotonic() + 2
+    while True:
+        names_inside = sorted(n for n in os.listdir(os.path.dirname(inside)) if n != "filler")
+        if names_inside == names_before or time.monotonic() > deadline:
+            break
+        time.sleep(0.01)
     expect(names_inside == names_before, f"files in the directory: {names_inside}, before: {names_before}")
     if not full:
         with open(path, "rb") as f:
